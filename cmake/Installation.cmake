@@ -1,0 +1,31 @@
+# A complete installation directory: the library, its header, the example
+# host, conf/default.ini, the cascades, the translation, log/ and the font.
+#   cmake --install build --prefix /opt/nerova
+# The licensed haarcascade_mcs_* cascades are not free to ship; name the
+# directory that holds them with NEROVA_MCS_DIR to have them copied.
+set(NEROVA_MCS_DIR "" CACHE PATH "Directory holding the licensed haarcascade_mcs_*.xml files")
+set(NEROVA_OPENCV_DATA "/usr/share/opencv4" CACHE PATH "Debian's OpenCV data directory")
+
+install(TARGETS nerova LIBRARY DESTINATION .)
+install(FILES sdk/core/nerova.h DESTINATION include)
+install(FILES conf/default.ini DESTINATION conf)
+install(FILES ${NEROVA_LNG} DESTINATION lang)
+install(DIRECTORY DESTINATION log)
+install(DIRECTORY ${NEROVA_OPENCV_DATA}/haarcascades/ DESTINATION data/haarcascades
+  FILES_MATCHING
+  PATTERN "haarcascade_frontalface_*.xml"
+  PATTERN "haarcascade_frontalcatface*.xml"
+  PATTERN "haarcascade_eye*.xml"
+  PATTERN "haarcascade_*eye_2splits.xml")
+install(DIRECTORY ${NEROVA_OPENCV_DATA}/lbpcascades/ DESTINATION data/lbpcascades
+  FILES_MATCHING PATTERN "lbpcascade_frontalface*.xml")
+if(NEROVA_MCS_DIR)
+  install(DIRECTORY ${NEROVA_MCS_DIR}/ DESTINATION data/haarcascades
+    FILES_MATCHING PATTERN "haarcascade_mcs_*.xml")
+endif()
+if(EXISTS /usr/share/fonts/truetype/wqy/wqy-microhei.ttc)
+  install(FILES /usr/share/fonts/truetype/wqy/wqy-microhei.ttc DESTINATION font)
+endif()
+if(TARGET nerova_c_host)
+  install(TARGETS nerova_c_host RUNTIME DESTINATION .)
+endif()

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs (idempotent), then
+# configures and builds. Usage: scripts/setup.sh [build-dir] [extra cmake args...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PACKAGES=(
+  build-essential cmake pkg-config git openssl
+  qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qtmultimedia5-dev
+  libqt5multimedia5-plugins qttools5-dev qttools5-dev-tools
+  libopencv-dev opencv-data
+  liblog4cxx-dev zlib1g-dev fonts-wqy-microhei libglib2.0-dev
+  libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev libbenchmark-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+BUILD_DIR="${1:-build}"
+shift || true
+cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+cmake --build "$BUILD_DIR" -j2

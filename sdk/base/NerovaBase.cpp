@@ -1,0 +1,164 @@
+#include "NerovaBase.h"
+
+#include "ConfigWatcher.h"
+#include "InstallDir.h"
+#include "LogGroup.h"
+#include "NerovaLog.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <atomic>
+#include <string>
+
+namespace {
+std::atomic<NerovaBase *> currentInstance{nullptr};
+
+std::wstring wide(const QString &text)
+{
+    return text.toStdWString();
+}
+} // namespace
+
+NerovaBase::NerovaBase()
+    : m_config(std::make_shared<const NerovaConfig>())
+{
+    currentInstance = this;
+    m_applicationDir = InstallDir::path();
+    m_logDir = m_applicationDir + QStringLiteral("/log/");
+    m_configFile = m_applicationDir + QStringLiteral("/conf/default.ini");
+    m_dataDir = m_applicationDir + QStringLiteral("/data/");
+    QDir::setCurrent(m_applicationDir);
+    m_settings = std::make_unique<QSettings>(m_configFile, QSettings::IniFormat);
+    loadConfiguration();
+    m_watcher = new ConfigWatcher(m_configFile, this);
+    connect(m_watcher, &ConfigWatcher::fileChanged, this, &NerovaBase::TriggerConfUpdated);
+    if (m_translator.load(m_applicationDir + QStringLiteral("/lang/zh-CN.lng")))
+        QCoreApplication::installTranslator(&m_translator);
+}
+
+NerovaBase::~NerovaBase()
+{
+    QCoreApplication::removeTranslator(&m_translator);
+    NerovaBase *self = this;
+    currentInstance.compare_exchange_strong(self, nullptr);
+}
+
+NerovaBase *NerovaBase::instance()
+{
+    return currentInstance;
+}
+
+void NerovaBase::TriggerConfUpdated(const QString &strConfFile)
+{
+    Q_UNUSED(strConfFile)
+    loadConfiguration();
+}
+
+void NerovaBase::loadConfiguration()
+{
+    m_settings->sync();
+    const LogGroup logGroup = LogGroup::read(*m_settings, m_logDir);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_loggerName = logGroup.loggerName;
+    }
+    logGroup.apply();
+    auto config = std::make_shared<const NerovaConfig>(NerovaConfig::read(*m_settings));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_config = std::move(config);
+}
+
+std::shared_ptr<const NerovaConfig> NerovaBase::config() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_config;
+}
+
+void NerovaBase::setCallbacks(NV_SessionCallback session, NV_FaceCallback face, NV_NotifyCallback notify)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sessionCallback = session;
+    m_faceCallback = face;
+    m_notifyCallback = notify;
+}
+
+// The lock is not held while the host's code runs: a callback may call
+// back into the library.
+void NerovaBase::sessionCallback(int code, const QString &text) const
+{
+    NV_SessionCallback callback;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        callback = m_sessionCallback;
+    }
+    if (callback)
+        callback(code, wide(text).c_str());
+}
+
+void NerovaBase::faceCallback(const QString &text) const
+{
+    NV_FaceCallback callback;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        callback = m_faceCallback;
+    }
+    if (callback)
+        callback(wide(text).c_str());
+}
+
+void NerovaBase::notifyCallback(int code, const QString &text) const
+{
+    NV_NotifyCallback callback;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        callback = m_notifyCallback;
+    }
+    if (callback)
+        callback(code, wide(text).c_str());
+}
+
+QString NerovaBase::sessionToken() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_sessionToken;
+}
+
+QString NerovaBase::brandId() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_brandId;
+}
+
+void NerovaBase::setSession(const QString &token, const QString &brandId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sessionToken = token;
+    m_brandId = brandId;
+}
+
+void NerovaBase::clearSession()
+{
+    setSession(QString(), QString());
+}
+
+QString NerovaBase::loggerName() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_loggerName;
+}
+
+void NerovaBase::logTrace(const QString &text) const
+{
+    NerovaLog::trace(loggerName(), text);
+}
+
+void NerovaBase::logInfo(const QString &text) const
+{
+    NerovaLog::info(loggerName(), text);
+}
+
+void NerovaBase::logError(const QString &text) const
+{
+    NerovaLog::error(loggerName(), text);
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+
+class QSettings;
+class QVariant;
+
+// Every configuration value the library uses, read in one pass from
+// conf/default.ini. A value, so that a reader on another thread can hold a
+// consistent copy while the file is read again.
+struct NerovaConfig
+{
+    QString server;
+    QString deviceId;
+    int checkDeviceInterval = 0;
+    bool probeEnabled = true;
+    QString probeDevice;
+    int probeInterval = 300;
+    QString probeUrl;
+    bool faceEnabled = true;
+    QString faceDevice;
+    int faceInterval = 5;
+    int faceThreshold = 80;
+    bool faceBlurEnabled = false;
+    int faceBlurThreshold = 80;
+    bool faceBrightEnabled = false;
+    int faceBrightThreshold = 80;
+    bool faceLeftEye = true;
+    bool faceRightEye = true;
+    bool faceNose = true;
+    bool faceMouth = true;
+    int baiduThreshold = 80;
+    QString baiduSearchQuality = QStringLiteral("NONE");
+    QString baiduRegisterQuality = QStringLiteral("NORMAL");
+    QString faceTokenServer;
+    QString faceAddUrl;
+    QString faceSearchUrl;
+    QString baiduGroup;
+    QString uidUrl;
+    QString addUserUrl;
+    QString tradeUrl;
+    bool proxyEnabled = false;
+    QString proxyHost;
+    int proxyPort = 0;
+    bool debugMode = false;
+
+    // Reads every key (not the Log group) in the documented order, with
+    // Qt's conversion rules; store-server paths get the server base in front.
+    static NerovaConfig read(QSettings &settings);
+
+    // The device checks run at this period; an absent or non-positive
+    // interval gives one second rather than a busy loop.
+    int deviceCheckPeriodMs() const;
+
+    // Qt's rules for values read as text: integers are decimal text (else 0),
+    // booleans are false for "", "0" and "false" in any case, true otherwise.
+    static QString textValue(const QVariant &value);
+    static int intValue(const QVariant &value);
+    static bool boolValue(const QVariant &value);
+};

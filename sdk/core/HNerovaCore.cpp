@@ -1,0 +1,163 @@
+#include "HNerovaCore.h"
+
+#include "ConfigWatcher.h"
+#include "InstallDir.h"
+#include "LogGroup.h"
+#include "NerovaLog.h"
+
+#include <QHostInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QSysInfo>
+#include <QTextCodec>
+
+HNerovaCore::HNerovaCore(NV_SessionCallback sessionCallback, NV_FaceCallback faceCallback,
+                         NV_NotifyCallback notifyCallback)
+{
+    m_applicationDir = InstallDir::path();
+    m_configDir = m_applicationDir + QStringLiteral("/conf/");
+    m_configFile = m_configDir + QStringLiteral("default.ini");
+    m_logDir = m_applicationDir + QStringLiteral("/log/");
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("utf-8"));
+    m_settings = std::make_unique<QSettings>(m_configFile, QSettings::IniFormat);
+    loadConfiguration();
+    m_base.setCallbacks(sessionCallback, faceCallback, notifyCallback);
+    applyProxy();
+}
+
+HNerovaCore::~HNerovaCore()
+{
+    Stop();
+}
+
+// The core's own reading: the Log group (which may rename the core's
+// logger), the server base, the login address and the store number.
+void HNerovaCore::loadConfiguration()
+{
+    m_settings->sync();
+    const LogGroup logGroup = LogGroup::read(*m_settings, m_logDir);
+    if (!logGroup.loggerName.isEmpty())
+        m_loggerName = logGroup.loggerName;
+    logGroup.apply();
+    m_serverBase = NerovaConfig::textValue(m_settings->value(QStringLiteral("Server/Server")));
+    m_loginUrl = m_serverBase + NerovaConfig::textValue(m_settings->value(QStringLiteral("Server/LoginUrl")));
+    m_storeNumber = NerovaConfig::textValue(m_settings->value(QStringLiteral("Nerova/DeviceId")));
+}
+
+// The proxy is set once, when the core is built; later edits of the file
+// take effect at the next load of the library.
+void HNerovaCore::applyProxy()
+{
+    const auto config = m_base.config();
+    if (!config->proxyEnabled)
+        return;
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, config->proxyHost, static_cast<quint16>(config->proxyPort)));
+}
+
+void HNerovaCore::logCoreInfo(const QString &text) const
+{
+    NerovaLog::info(m_loggerName, text);
+}
+
+int HNerovaCore::Initialise()
+{
+    if (m_initialised) {
+        logCoreInfo(QStringLiteral("SDK init already"));
+        return NV_OK;
+    }
+    m_network = new QNetworkAccessManager(this);
+    connect(m_network, &QNetworkAccessManager::finished, this, &HNerovaCore::TriggerReplyFinished);
+    m_watcher = new ConfigWatcher(m_configFile, this);
+    connect(m_watcher, &ConfigWatcher::fileChanged, this, &HNerovaCore::TriggerConfUpdated);
+    m_initialised = true;
+    logCoreInfo(QStringLiteral("Init success"));
+    logSystemInfo();
+    return NV_OK;
+}
+
+// On Linux both Windows version values are 0; the line keeps its format.
+void HNerovaCore::logSystemInfo() const
+{
+    const int windowsVersionAtStart = 0;
+    const int windowsVersion = 0;
+    m_base.logInfo(QStringLiteral("WindowsVersion: %1, buildAbi: %2, buildCpuArchitecture: %3, "
+                                  "currentCpuArchitecture: %4, kernelType: %5, kernelVersion: %6, "
+                                  "machineHostName: %7, prettyProductName: %8productType: %9, "
+                                  "productVersion: %10, Windows Version: %11")
+                       .arg(windowsVersionAtStart)
+                       .arg(QSysInfo::buildAbi(), QSysInfo::buildCpuArchitecture(),
+                            QSysInfo::currentCpuArchitecture(), QSysInfo::kernelType(),
+                            QSysInfo::kernelVersion(), QSysInfo::machineHostName(),
+                            QSysInfo::prettyProductName(), QSysInfo::productType())
+                       .arg(QSysInfo::productVersion())
+                       .arg(windowsVersion));
+}
+
+int HNerovaCore::Start()
+{
+    if (!m_initialised)
+        return NV_ERR_NOT_INIT;
+    if (m_base.sessionToken().isEmpty())
+        return NV_ERR_NO_SESSION;
+    m_base.logInfo(QStringLiteral("Start working"));
+    if (m_started)
+        return NV_OK;
+    m_started = true;
+    return NV_OK;
+}
+
+int HNerovaCore::Stop()
+{
+    if (!m_initialised)
+        return NV_ERR_NOT_INIT;
+    m_base.logInfo(QStringLiteral("Stop working"));
+    m_started = false;
+    return NV_OK;
+}
+
+void HNerovaCore::TriggerConfUpdated(const QString &strConfFile)
+{
+    Q_UNUSED(strConfFile)
+    loadConfiguration();
+}
+
+// Session: built with the store-server exchanges.
+int HNerovaCore::Login(const QByteArray &userName, const QByteArray &password)
+{
+    if (!m_initialised)
+        return NV_ERR_NOT_INIT;
+    m_userName = QString::fromUtf8(userName).trimmed();
+    m_password = password.trimmed();
+    if (m_userName.isEmpty() || m_password.isEmpty()) {
+        m_userName.clear();
+        m_password.clear();
+        return NV_ERR_PARAM;
+    }
+    return NV_OK;
+}
+
+int HNerovaCore::Logout()
+{
+    if (!m_initialised)
+        return NV_ERR_NOT_INIT;
+    Stop();
+    m_base.clearSession();
+    return NV_OK;
+}
+
+int HNerovaCore::ReportData(const QString &data)
+{
+    Q_UNUSED(data)
+    if (!m_initialised)
+        return NV_ERR_NOT_INIT;
+    if (m_base.sessionToken().isEmpty())
+        return NV_ERR_NO_SESSION;
+    return NV_OK;
+}
+
+void HNerovaCore::TriggerReplyFinished(QNetworkReply *reply)
+{
+    reply->deleteLater();
+}

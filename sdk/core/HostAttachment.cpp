@@ -1,0 +1,6 @@
+#include "HostAttachment.h"
+
+bool HostAttachment::isBootstrapped()
+{
+    return false;
+}

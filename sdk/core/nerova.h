@@ -1,0 +1,94 @@
+/*
+ * nerova.h - the interface of libnerova.so, the store visitor SDK.
+ *
+ * Call every function from one thread: the thread that loaded the library.
+ * That thread must iterate its GLib main context (a GLib, GTK or Qt main
+ * loop); the library's network answers, timers and file watching are
+ * delivered only while it does. Every function returns at once; the
+ * outcome of a request arrives later through the callbacks.
+ *
+ * Texts handed to a callback are NUL-terminated wide strings (UTF-32 on
+ * Linux) owned by the library and valid only during the call: copy them
+ * if you need them afterwards. Callbacks may come from the host thread and
+ * from one worker thread of the library; make them safe for both and do
+ * not block in them.
+ */
+#ifndef NEROVA_H
+#define NEROVA_H
+
+#include <wchar.h>
+
+#if defined(_WIN32)
+#define NV_CALL __cdecl
+#else
+#define NV_CALL /* x86-64 Linux has one C calling convention */
+#endif
+
+#if defined(NEROVA_BUILDING_LIBRARY)
+#define NV_API __attribute__((visibility("default")))
+#else
+#define NV_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Results of the exported functions. */
+#define NV_OK 0                  /* done; for NV_Login and NV_ReportData: the request was sent */
+#define NV_ERR_NOT_INIT 6001     /* NV_Init has not succeeded, or NV_Uninit has run */
+#define NV_ERR_INIT 6002         /* NV_Init: a callback is null, or the library could not be set up */
+#define NV_ERR_PARAM 6005        /* NV_Login: user name or password is null or blank */
+#define NV_ERR_NO_SESSION 6101   /* NV_Start, NV_ReportData: not logged in (or the session ended) */
+
+/* Codes of the session callback (besides 0 and the store server's own non-zero states). */
+#define NV_SESSION_OK 0                /* login accepted; text: JSON array of the brand's labels */
+#define NV_SESSION_INVALID_TOKEN 6106  /* the server rejected the token; the workers are stopped, log in again */
+#define NV_SESSION_NETWORK_ERROR 6207  /* the login request failed on the network; text "Network error(N)" */
+
+/* Codes of the notification callback. */
+#define NV_NOTIFY_TRADE_REFUSED 6109   /* a trade report was refused; text: the server's message */
+#define NV_NOTIFY_CAMERA_READY 6201    /* the face camera is open (repeated at every device check) */
+#define NV_NOTIFY_CAMERA_MISSING 6202  /* the configured camera was not found or did not open */
+#define NV_NOTIFY_PROBE_READY 6203     /* the probe device is open; text "Probe device is ready" */
+#define NV_NOTIFY_PROBE_ERROR 6204     /* the probe device is missing or its link failed; text: the error */
+#define NV_NOTIFY_NETWORK_READY 6206   /* a face-side request succeeded after a network failure */
+#define NV_NOTIFY_NETWORK_ERROR 6207   /* a face-side request failed after the network had been ready */
+
+/* Session callback: login results and loss of the session. Host thread,
+ * except 6106 after a member-service answer, which may come from the worker thread. */
+typedef void(NV_CALL *NV_SessionCallback)(int code, const wchar_t *text);
+/* Face callback: a visitor as a JSON object, or an empty text when the face
+ * has left the picture. Worker thread. */
+typedef void(NV_CALL *NV_FaceCallback)(const wchar_t *text);
+/* Notification callback: device, network and trade-report notices. Host
+ * thread, except 6206 and 6207, which come from the worker thread. */
+typedef void(NV_CALL *NV_NotifyCallback)(int code, const wchar_t *text);
+
+/* Creates the library's core with the three callbacks (none may be null:
+ * 6002). Calling it again while initialised returns 0 and keeps the first
+ * callbacks. */
+NV_API int NV_CALL NV_Init(NV_SessionCallback sessionCallback, NV_FaceCallback faceCallback,
+                           NV_NotifyCallback notifyCallback);
+/* Stops the workers and destroys the core; 0 also when not initialised. */
+NV_API int NV_CALL NV_Uninit(void);
+/* Starts the face and probe workers: 0, 6001, or 6101 without a session. */
+NV_API int NV_CALL NV_Start(void);
+/* Stops the workers and keeps the session: 0 or 6001. */
+NV_API int NV_CALL NV_Stop(void);
+/* Sends the login (UTF-8 texts, trimmed). A null or blank text gives 6005
+ * and sends nothing. The answer arrives through the session callback. */
+NV_API int NV_CALL NV_Login(const char *userName, const char *password);
+/* Stops the workers and forgets the session locally: 0 or 6001. */
+NV_API int NV_CALL NV_Logout(void);
+/* Sends a trade report, a JSON object as a wide string. A null pointer
+ * counts as an empty text: the server gets an object with only "mac". */
+NV_API int NV_CALL NV_ReportData(const wchar_t *data);
+/* The library's version, "1.0.10": a static text, never null, callable at any time. */
+NV_API const char *NV_CALL NV_GetVersion(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* NEROVA_H */
