@@ -1,11 +1,15 @@
 // The eight exported functions: thin forwarders to the one core object.
 // No C++ exception may leave them.
 #include "HNerovaCore.h"
+#include "HostAttachment.h"
+#include "NerovaBase.h"
 #include "nerova.h"
 
 #include <QString>
 
 namespace {
+
+const char version[] = "1.0.10";
 
 HNerovaCore *core = nullptr;
 
@@ -19,6 +23,27 @@ int guarded(Action action, int onException)
     }
 }
 
+// Logged once per core, now that its Log group is in force.
+void reportDeliveryProblem()
+{
+    const QString problem = HostAttachment::deliveryProblem();
+    if (!problem.isEmpty() && NerovaBase::instance())
+        NerovaBase::instance()->logError(problem);
+}
+
+int createCore(NV_SessionCallback sessionCallback, NV_FaceCallback faceCallback, NV_NotifyCallback notifyCallback)
+{
+    try {
+        core = new HNerovaCore(sessionCallback, faceCallback, notifyCallback);
+    } catch (...) {
+        core = nullptr;
+        return NV_ERR_INIT;
+    }
+    const int result = core->Initialise();
+    reportDeliveryProblem();
+    return result;
+}
+
 } // namespace
 
 extern "C" {
@@ -29,17 +54,7 @@ NV_API int NV_CALL NV_Init(NV_SessionCallback sessionCallback, NV_FaceCallback f
     if (!sessionCallback || !faceCallback || !notifyCallback)
         return NV_ERR_INIT;
     return guarded(
-        [&] {
-            if (core)
-                return core->Initialise();
-            try {
-                core = new HNerovaCore(sessionCallback, faceCallback, notifyCallback);
-            } catch (...) {
-                core = nullptr;
-                return NV_ERR_INIT;
-            }
-            return core->Initialise();
-        },
+        [&] { return core ? core->Initialise() : createCore(sessionCallback, faceCallback, notifyCallback); },
         NV_ERR_INIT);
 }
 
@@ -68,6 +83,7 @@ NV_API int NV_CALL NV_Stop(void)
     return guarded([] { return core ? core->Stop() : NV_ERR_NOT_INIT; }, NV_ERR_NOT_INIT);
 }
 
+// A null text counts as empty, which the core refuses with 6005.
 NV_API int NV_CALL NV_Login(const char *userName, const char *password)
 {
     return guarded(
@@ -97,7 +113,7 @@ NV_API int NV_CALL NV_ReportData(const wchar_t *data)
 
 NV_API const char *NV_CALL NV_GetVersion(void)
 {
-    return "1.0.10";
+    return version;
 }
 
 } // extern "C"
