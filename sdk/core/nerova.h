@@ -1,17 +1,34 @@
 /*
  * nerova.h - the interface of libnerova.so, the store visitor SDK.
  *
- * Call every function from one thread: the thread that loaded the library.
- * That thread must iterate its GLib main context (a GLib, GTK or Qt main
- * loop); the library's network answers, timers and file watching are
- * delivered only while it does. Every function returns at once; the
- * outcome of a request arrives later through the callbacks.
+ * Threads and the loop. Call every function from one thread: the thread
+ * that loaded the library. That thread must iterate its GLib main context
+ * (a GLib, GTK or Qt main loop); the library's network answers, timers and
+ * file watching are delivered only while it does, never while the host
+ * sleeps or blocks. Every function returns at once; the outcome of a
+ * request arrives later through the callbacks.
  *
- * Texts handed to a callback are NUL-terminated wide strings (UTF-32 on
- * Linux) owned by the library and valid only during the call: copy them
- * if you need them afterwards. Callbacks may come from the host thread and
- * from one worker thread of the library; make them safe for both and do
- * not block in them.
+ * Loading. A host without Qt: at load the library creates its own Qt
+ * application object (which, as Qt does, sets the C locale from the
+ * environment) and a source on the thread's GLib main context, and keeps
+ * itself loaded: dlclose() does not unmap it, and it stays until the
+ * process ends. Qt must use its GLib event dispatcher for this (the
+ * default; not with QT_NO_GLIB=1, in which case the library logs an
+ * error at NV_Init). A Qt host: create the QCoreApplication first and
+ * dlopen() the library afterwards (linking it at build time would load it
+ * before main() has created the application); the library then uses the
+ * host's application and loop and adds nothing. A Qt host's dlclose()
+ * really unloads the library, so call NV_Uninit before it.
+ *
+ * A host may exit with or without calling NV_Uninit.
+ *
+ * Texts. Texts handed to a callback are never null: NUL-terminated wide
+ * strings (UTF-32 on Linux, where wchar_t has 32 bits) owned by the
+ * library and valid only during the call; copy them if you need them
+ * afterwards. Callbacks may come from the host thread and from one worker
+ * thread of the library; make them safe for both and do not block in
+ * them. No function lets a C++ exception escape, and no null text pointer
+ * makes one crash (see NV_Login and NV_ReportData).
  */
 #ifndef NEROVA_H
 #define NEROVA_H
@@ -66,8 +83,9 @@ typedef void(NV_CALL *NV_FaceCallback)(const wchar_t *text);
 typedef void(NV_CALL *NV_NotifyCallback)(int code, const wchar_t *text);
 
 /* Creates the library's core with the three callbacks (none may be null:
- * 6002). Calling it again while initialised returns 0 and keeps the first
- * callbacks. */
+ * 6002, and nothing is created). Calling it again while initialised
+ * returns 0 and keeps the first callbacks. After NV_Uninit it creates a
+ * new core. */
 NV_API int NV_CALL NV_Init(NV_SessionCallback sessionCallback, NV_FaceCallback faceCallback,
                            NV_NotifyCallback notifyCallback);
 /* Stops the workers and destroys the core; 0 also when not initialised. */
@@ -76,13 +94,16 @@ NV_API int NV_CALL NV_Uninit(void);
 NV_API int NV_CALL NV_Start(void);
 /* Stops the workers and keeps the session: 0 or 6001. */
 NV_API int NV_CALL NV_Stop(void);
-/* Sends the login (UTF-8 texts, trimmed). A null or blank text gives 6005
- * and sends nothing. The answer arrives through the session callback. */
+/* Sends the login: user name and password are NUL-terminated UTF-8 texts,
+ * trimmed of white space. A null, empty or blank text gives 6005 and sends
+ * nothing (6001 comes first when not initialised). The answer arrives
+ * through the session callback. */
 NV_API int NV_CALL NV_Login(const char *userName, const char *password);
 /* Stops the workers and forgets the session locally: 0 or 6001. */
 NV_API int NV_CALL NV_Logout(void);
-/* Sends a trade report, a JSON object as a wide string. A null pointer
- * counts as an empty text: the server gets an object with only "mac". */
+/* Sends a trade report: a JSON object as a NUL-terminated wide string.
+ * A null pointer counts as an empty text: the server gets an object with
+ * only "mac". 6001 when not initialised, 6101 without a session. */
 NV_API int NV_CALL NV_ReportData(const wchar_t *data);
 /* The library's version, "1.0.10": a static text, never null, callable at any time. */
 NV_API const char *NV_CALL NV_GetVersion(void);

@@ -254,7 +254,10 @@ static void run_load(HostSession *session, const char *command)
         print_error(command, why ? why : "the library lacks an export");
         return;
     }
-    print_result(command, 0);
+    JsonLine line = json_begin("cmd", command);
+    json_raw(&line, ",\"result\":0,\"path\":");
+    json_string(&line, session->libraryPath);
+    json_emit(&line);
     if (session->afterCommand)
         session->afterCommand(session, command);
 }
