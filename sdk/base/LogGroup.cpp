@@ -8,9 +8,14 @@
 #include <log4cxx/helpers/properties.h>
 #include <log4cxx/propertyconfigurator.h>
 
+#include <algorithm>
+
 namespace {
 
+using Properties = LogGroup::Properties;
+
 const QString loggerPrefix = QStringLiteral("log4j.logger.");
+const QString appenderPrefix = QStringLiteral("log4j.appender.");
 
 QString placedFileValue(const QString &value, const QString &logDir)
 {
@@ -22,7 +27,7 @@ QString placedFileValue(const QString &value, const QString &logDir)
     return placed;
 }
 
-void putProperty(QList<QPair<QString, QString>> &properties, const QString &key, const QString &value)
+void putProperty(Properties &properties, const QString &key, const QString &value)
 {
     for (auto &entry : properties) {
         if (entry.first == key) {
@@ -31,6 +36,169 @@ void putProperty(QList<QPair<QString, QString>> &properties, const QString &key,
         }
     }
     properties.append({key, value});
+}
+
+// log4cxx reads an object's options ("log4j.appender.A.File") in any letter
+// case, so they are looked up the same way.
+int optionIndex(const Properties &properties, const QString &objectKey, const QString &option)
+{
+    const QString key = objectKey + QLatin1Char('.') + option;
+    for (int i = 0; i < properties.size(); ++i) {
+        if (properties[i].first.compare(key, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+QString optionValue(const Properties &properties, const QString &objectKey, const QString &option)
+{
+    const int index = optionIndex(properties, objectKey, option);
+    return index < 0 ? QString() : properties[index].second;
+}
+
+QString takeOption(Properties &properties, const QString &objectKey, const QString &option)
+{
+    const int index = optionIndex(properties, objectKey, option);
+    return index < 0 ? QString() : properties.takeAt(index).second;
+}
+
+// "log4j.appender.A" names the class of appender A; its options have one
+// more part ("log4j.appender.A.File").
+bool isAppenderKey(const QString &key)
+{
+    return key.startsWith(appenderPrefix) && key.size() > appenderPrefix.size()
+        && !key.midRef(appenderPrefix.size()).contains(QLatin1Char('.'));
+}
+
+// "Log4Qt::FileAppender", "org.apache.log4j.FileAppender" and
+// "FileAppender" all name FileAppender.
+QString simpleClassName(const QString &className)
+{
+    const QString afterNamespace = className.mid(className.lastIndexOf(QLatin1Char(':')) + 1);
+    return afterNamespace.mid(afterNamespace.lastIndexOf(QLatin1Char('.')) + 1);
+}
+
+QString log4jClassName(const QString &value)
+{
+    if (value.startsWith(QLatin1String("Log4Qt::")))
+        return QStringLiteral("org.apache.log4j.") + value.mid(8);
+    return value;
+}
+
+QString literalInPattern(const QString &text)
+{
+    QString escaped = text;
+    return escaped.replace(QLatin1Char('%'), QLatin1String("%%"));
+}
+
+void appendDateRun(QString &pattern, QString &run)
+{
+    const bool hasLetter = std::any_of(run.begin(), run.end(), [](QChar c) { return c.isLetter(); });
+    pattern += hasLetter ? QStringLiteral("%d{") + run + QLatin1Char('}') : literalInPattern(run);
+    run.clear();
+}
+
+// A Log4j DatePattern ("'.'yyyy-MM-dd") in the form of log4cxx's file name
+// patterns (".%d{yyyy-MM-dd}"): quoted parts are literal text, "''" is a
+// quote, the rest are date fields.
+QString fileNameDatePattern(const QString &datePattern)
+{
+    QString pattern;
+    QString run;
+    bool quoted = false;
+    for (int i = 0; i < datePattern.size(); ++i) {
+        const QChar c = datePattern[i];
+        if (c != QLatin1Char('\'')) {
+            if (quoted)
+                pattern += literalInPattern(QString(c));
+            else
+                run += c;
+            continue;
+        }
+        if (!quoted)
+            appendDateRun(pattern, run);
+        if (i + 1 < datePattern.size() && datePattern[i + 1] == QLatin1Char('\'')) {
+            pattern += c;
+            ++i;
+        } else {
+            quoted = !quoted;
+        }
+    }
+    appendDateRun(pattern, run);
+    return pattern;
+}
+
+// log4cxx has no DailyRollingFileAppender: the rolling appender with a time
+// based policy writes File and renames it to File + DatePattern when the
+// formatted date changes, as the daily appender does.
+void mapDailyRollingFileAppender(Properties &properties, const QString &appenderKey)
+{
+    putProperty(properties, appenderKey, QStringLiteral("org.apache.log4j.rolling.RollingFileAppender"));
+    QString datePattern = takeOption(properties, appenderKey, QStringLiteral("DatePattern"));
+    if (datePattern.isEmpty())
+        datePattern = QStringLiteral("'.'yyyy-MM-dd");
+    const QString file = optionValue(properties, appenderKey, QStringLiteral("File"));
+    if (file.isEmpty())
+        return;
+    const QString policyKey = appenderKey + QStringLiteral(".rollingPolicy");
+    putProperty(properties, policyKey, QStringLiteral("org.apache.log4j.rolling.TimeBasedRollingPolicy"));
+    putProperty(properties, policyKey + QStringLiteral(".FileNamePattern"),
+                literalInPattern(file) + fileNameDatePattern(datePattern));
+}
+
+bool isSwitchedOff(const QString &value)
+{
+    return value.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 || value == QLatin1String("0");
+}
+
+QString ttccDatePart(const QString &dateFormat)
+{
+    const QString format = dateFormat.toUpper();
+    if (format.isEmpty() || format == QLatin1String("RELATIVE") || format == QLatin1String("TIME_RELATIVE"))
+        return QStringLiteral("%r");
+    if (format == QLatin1String("NONE"))
+        return QString();
+    if (format == QLatin1String("TIME_ABSOLUTE"))
+        return QStringLiteral("%d{ABSOLUTE}");
+    return QStringLiteral("%d{") + dateFormat + QLatin1Char('}');
+}
+
+// TTCCLayout writes "%d{DateFormat} [%t] %-5p %c %x - %m%n" with its parts
+// switched by its options. The context (%x) is left out: the library keeps
+// no nested context, and log4cxx would write "null" for the empty one.
+void mapTtccLayout(Properties &properties, const QString &layoutKey)
+{
+    putProperty(properties, layoutKey, QStringLiteral("org.apache.log4j.PatternLayout"));
+    QString pattern = ttccDatePart(optionValue(properties, layoutKey, QStringLiteral("DateFormat")));
+    if (!isSwitchedOff(optionValue(properties, layoutKey, QStringLiteral("ThreadPrinting"))))
+        pattern += QStringLiteral(" [%t]");
+    pattern += QStringLiteral(" %-5p");
+    if (!isSwitchedOff(optionValue(properties, layoutKey, QStringLiteral("CategoryPrefixing"))))
+        pattern += QStringLiteral(" %c");
+    pattern += QStringLiteral(" - %m%n");
+    if (pattern.startsWith(QLatin1Char(' ')))
+        pattern.remove(0, 1);
+    putProperty(properties, layoutKey + QStringLiteral(".ConversionPattern"), pattern);
+}
+
+QString classOf(const Properties &properties, const QString &key)
+{
+    for (const auto &entry : properties) {
+        if (entry.first == key)
+            return simpleClassName(entry.second);
+    }
+    return QString();
+}
+
+void mapAppender(Properties &properties, const QString &appenderKey)
+{
+    if (classOf(properties, appenderKey) == QLatin1String("DailyRollingFileAppender"))
+        mapDailyRollingFileAppender(properties, appenderKey);
+    const QString layoutKey = appenderKey + QStringLiteral(".layout");
+    if (classOf(properties, layoutKey) == QLatin1String("TTCCLayout"))
+        mapTtccLayout(properties, layoutKey);
+    if (optionIndex(properties, appenderKey, QStringLiteral("Encoding")) < 0)
+        putProperty(properties, appenderKey + QStringLiteral(".Encoding"), QStringLiteral("UTF-8"));
 }
 
 } // namespace
@@ -54,18 +222,20 @@ LogGroup LogGroup::read(QSettings &settings, const QString &logDir)
     return group;
 }
 
-QList<QPair<QString, QString>> LogGroup::log4cxxProperties() const
+LogGroup::Properties LogGroup::log4cxxProperties() const
 {
-    QList<QPair<QString, QString>> mapped;
+    Properties mapped;
+    for (const auto &entry : properties)
+        mapped.append({entry.first, log4jClassName(entry.second)});
     for (const auto &entry : properties) {
-        QString value = entry.second;
-        if (value.startsWith(QLatin1String("Log4Qt::")))
-            value = QStringLiteral("org.apache.log4j.") + value.mid(8);
-        mapped.append({entry.first, value});
+        if (isAppenderKey(entry.first))
+            mapAppender(mapped, entry.first);
     }
     return mapped;
 }
 
+// log4cxx keeps its texts in UTF-8 here (LOG4CXX_LOGCHAR_IS_UTF8), so keys
+// and values go in without a locale-dependent conversion.
 void LogGroup::apply() const
 {
     log4cxx::helpers::Properties props;

@@ -9,9 +9,11 @@ class QSettings;
 // The Log group of the configuration turned into log4j properties.
 struct LogGroup
 {
+    using Properties = QList<QPair<QString, QString>>;
+
     // Key and value pairs in the order the group lists them; a later key
     // replaces an earlier entry of the same key.
-    QList<QPair<QString, QString>> properties;
+    Properties properties;
     // The rest of the last "log4j.logger." key; empty when there is none.
     QString loggerName;
 
@@ -20,9 +22,13 @@ struct LogGroup
     // end with ".log" or ".txt".
     static LogGroup read(QSettings &settings, const QString &logDir);
 
-    // The properties with the class names written for Log4Qt mapped to the
-    // ones log4cxx knows.
-    QList<QPair<QString, QString>> log4cxxProperties() const;
+    // The properties in the form log4cxx reads: class names written for
+    // Log4Qt ("Log4Qt::FileAppender") get log4j's package; a TTCCLayout
+    // becomes the PatternLayout that writes the same line; a
+    // DailyRollingFileAppender becomes a RollingFileAppender with a time based
+    // policy that rolls File into File + DatePattern; appenders without an
+    // Encoding write UTF-8, as Log4Qt did with the core's UTF-8 locale codec.
+    Properties log4cxxProperties() const;
 
     // Configures log4cxx with log4cxxProperties(); the result is not checked.
     void apply() const;

@@ -59,9 +59,11 @@ void NerovaBase::loadConfiguration()
 {
     m_settings->sync();
     const LogGroup logGroup = LogGroup::read(*m_settings, m_logDir);
+    NerovaLog::Logger logger = NerovaLog::logger(logGroup.loggerName);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_loggerName = logGroup.loggerName;
+        m_logger = std::move(logger);
     }
     logGroup.apply();
     auto config = std::make_shared<const NerovaConfig>(NerovaConfig::read(*m_settings));
@@ -148,17 +150,23 @@ QString NerovaBase::loggerName() const
     return m_loggerName;
 }
 
+NerovaLog::Logger NerovaBase::logger() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_logger;
+}
+
 void NerovaBase::logTrace(const QString &text) const
 {
-    NerovaLog::trace(loggerName(), text);
+    NerovaLog::trace(logger(), text);
 }
 
 void NerovaBase::logInfo(const QString &text) const
 {
-    NerovaLog::info(loggerName(), text);
+    NerovaLog::info(logger(), text);
 }
 
 void NerovaBase::logError(const QString &text) const
 {
-    NerovaLog::error(loggerName(), text);
+    NerovaLog::error(logger(), text);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "NerovaConfig.h"
+#include "NerovaLog.h"
 #include "nerova.h"
 
 #include <QObject>
@@ -56,6 +57,7 @@ public slots:
 
 private:
     void loadConfiguration();
+    NerovaLog::Logger logger() const;
 
     mutable std::mutex m_mutex;
     NV_SessionCallback m_sessionCallback = nullptr;
@@ -67,6 +69,9 @@ private:
     QString m_configFile;
     std::unique_ptr<QSettings> m_settings;
     QString m_loggerName;
+    // The logger of m_loggerName, looked up once per reload rather than on
+    // every line.
+    NerovaLog::Logger m_logger;
     QString m_sessionToken;
     QString m_brandId;
     std::shared_ptr<const NerovaConfig> m_config;

@@ -6,12 +6,15 @@
 
 namespace {
 
-// QSettings splits an unquoted value at commas into a list; the library
-// means the text as written ("INFO, A1"), so the parts are joined again.
+// QSettings splits an unquoted value at commas into a list (Qt's own text
+// conversion would then give an empty text); the library means the text as
+// written, so the parts are joined again. QSettings has dropped the spaces
+// around each comma: joining with a bare comma keeps "HH:mm:ss,SSS" and
+// URLs intact, and log4j's lists ("INFO,A1") do not care.
 QString joinedText(const QVariant &value)
 {
     if (value.type() == QVariant::StringList)
-        return value.toStringList().join(QStringLiteral(", "));
+        return value.toStringList().join(QLatin1Char(','));
     return value.toString();
 }
 

@@ -54,6 +54,8 @@ struct NerovaConfig
 
     // Qt's rules for values read as text: integers are decimal text (else 0),
     // booleans are false for "", "0" and "false" in any case, true otherwise.
+    // An unquoted value with commas, which QSettings hands over as a list,
+    // is the text of its parts joined with ",".
     static QString textValue(const QVariant &value);
     static int intValue(const QVariant &value);
     static bool boolValue(const QVariant &value);

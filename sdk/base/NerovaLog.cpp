@@ -1,40 +1,59 @@
 #include "NerovaLog.h"
 
 #include <log4cxx/logger.h>
+#include <log4cxx/logmanager.h>
 
+// log4cxx keeps its texts in UTF-8 here (LOG4CXX_LOGCHAR_IS_UTF8); handing it
+// UTF-8 directly avoids its conversion from the process locale, which in a
+// "C" locale would turn every non-ASCII character (the Chinese translation)
+// into "?".
 namespace {
 
-log4cxx::LoggerPtr loggerNamed(const QString &name)
+void write(const NerovaLog::Logger &logger, const log4cxx::LevelPtr &level, const QString &text)
 {
-    if (name.isEmpty())
-        return log4cxx::Logger::getRootLogger();
-    return log4cxx::Logger::getLogger(name.toStdString());
-}
-
-void write(const QString &loggerName, const log4cxx::LevelPtr &level, const QString &text)
-{
-    const log4cxx::LoggerPtr logger = loggerNamed(loggerName);
     if (logger->isEnabledFor(level))
-        logger->forcedLog(level, text.toStdString(), log4cxx::spi::LocationInfo::getLocationUnavailable());
+        logger->forcedLogLS(level, text.toStdString(), log4cxx::spi::LocationInfo::getLocationUnavailable());
 }
 
 } // namespace
 
 namespace NerovaLog {
 
+Logger logger(const QString &name)
+{
+    if (name.isEmpty())
+        return log4cxx::Logger::getRootLogger();
+    return log4cxx::LogManager::getLoggerLS(name.toStdString());
+}
+
+void trace(const Logger &logger, const QString &text)
+{
+    write(logger, log4cxx::Level::getTrace(), text);
+}
+
+void info(const Logger &logger, const QString &text)
+{
+    write(logger, log4cxx::Level::getInfo(), text);
+}
+
+void error(const Logger &logger, const QString &text)
+{
+    write(logger, log4cxx::Level::getError(), text);
+}
+
 void trace(const QString &loggerName, const QString &text)
 {
-    write(loggerName, log4cxx::Level::getTrace(), text);
+    trace(logger(loggerName), text);
 }
 
 void info(const QString &loggerName, const QString &text)
 {
-    write(loggerName, log4cxx::Level::getInfo(), text);
+    info(logger(loggerName), text);
 }
 
 void error(const QString &loggerName, const QString &text)
 {
-    write(loggerName, log4cxx::Level::getError(), text);
+    error(logger(loggerName), text);
 }
 
 } // namespace NerovaLog

@@ -2,10 +2,29 @@
 
 #include <QString>
 
+#include <memory>
+
+namespace log4cxx {
+class Logger;
+}
+
 // Writes one line to a log4cxx logger; an empty name is the root logger.
-// Each checks the level first, so a disabled line costs one check.
+// Each checks the level first, so a disabled line costs one check (plus,
+// for the name forms, the look-up of the logger).
 namespace NerovaLog {
+
+using Logger = std::shared_ptr<log4cxx::Logger>;
+
+// The logger of this name, for callers that log through it many times;
+// log4cxx keeps it valid across reconfigurations.
+Logger logger(const QString &name);
+
+void trace(const Logger &logger, const QString &text);
+void info(const Logger &logger, const QString &text);
+void error(const Logger &logger, const QString &text);
+
 void trace(const QString &loggerName, const QString &text);
 void info(const QString &loggerName, const QString &text);
 void error(const QString &loggerName, const QString &text);
+
 } // namespace NerovaLog
