@@ -49,7 +49,7 @@ TEST_F(HostAttachmentTest, CHostDeliversEventsWhileItsLoopRunsAndNotWhileItPause
     ASSERT_TRUE(host.isLoaded());
     ASSERT_EQ(host.run("init"), 0);
 
-    host.send("pause 1500\nstop");
+    host.send("pause 2000\nstop");
     ASSERT_FALSE(host.next([](const QJsonObject &line) { return line.value("state") == "begin"; }).isEmpty());
     renameLogFile();
     ASSERT_EQ(host.reply("stop").value("result").toInt(), 0);
