@@ -20,7 +20,11 @@ private:
     void onFileChanged(const QString &path);
     void onDirectoryChanged(const QString &path);
     void watchFile();
+    bool isWatchingCurrentFile() const;
 
     QString m_filePath;
     QFileSystemWatcher m_watcher;
+    // The inode the file watch is on (0: none); a rename over the file
+    // brings another one.
+    quint64 m_watchedInode = 0;
 };

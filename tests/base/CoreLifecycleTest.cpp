@@ -53,8 +53,8 @@ TEST_F(CoreLifecycleTest, LaterEditsLeaveTheProxyAlone)
 {
     const auto core = makeCore("[Nerova]\nProxyEnabled=true\nProxyHost=127.0.0.1\nProxyPort=3128\n");
     ASSERT_EQ(core->Initialise(), NV_OK);
-    install.replaceConfig("[Nerova]\nProxyEnabled=true\nProxyHost=127.0.0.2\nProxyPort=8080\n");
-    ASSERT_TRUE(waitUntil([&] { return core->base().config()->proxyPort == 8080; }));
+    install.replaceConfig("[Nerova]\nProxyEnabled=true\nProxyHost=127.0.0.2\nProxyPort=18080\n");
+    ASSERT_TRUE(waitUntil([&] { return core->base().config()->proxyPort == 18080; }));
     EXPECT_EQ(QNetworkProxy::applicationProxy().hostName(), "127.0.0.1");
     EXPECT_EQ(QNetworkProxy::applicationProxy().port(), 3128);
 }

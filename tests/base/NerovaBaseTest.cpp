@@ -22,9 +22,13 @@ protected:
         return waitUntil([&] { return base.config()->faceThreshold == threshold; });
     }
 
+    // QSettings reads the file again only when its size or its time stamp
+    // (in milliseconds) changed, and a test writes faster than that: the
+    // padding gives each threshold its own size.
     static QString faceConfig(int threshold, const QString &logName = "nerova")
     {
-        return QString("[Face]\nFaceThreshold=%1\nFaceInterval=3\n").arg(threshold) + TestInstall::fileLogGroup(logName);
+        return QString("[Face]\nFaceThreshold=%1\nFaceInterval=3\n;%2\n").arg(threshold).arg(QString(threshold, '-'))
+            + TestInstall::fileLogGroup(logName);
     }
 };
 
@@ -115,6 +119,22 @@ TEST_F(NerovaBaseTest, ReplacedFilesKeepBeingWatched)
     // The Log group is applied again as well.
     base.logInfo("after the edits");
     EXPECT_EQ(install.logText("third.log"), "INFO root - after the edits\n");
+}
+
+// While another program still has the replaced file open, its inode lives
+// on and no removal is reported; the new file must be watched all the same.
+TEST_F(NerovaBaseTest, AReplacedFileStillOpenElsewhereDoesNotStopTheWatching)
+{
+    install.writeConfig(faceConfig(80));
+    NerovaBase base;
+    QFile oldFile(install.configFile());
+    ASSERT_TRUE(oldFile.open(QIODevice::ReadOnly));
+    install.replaceConfig(faceConfig(61));
+    ASSERT_TRUE(seesThreshold(base, 61));
+    install.writeConfig(faceConfig(52));
+    ASSERT_TRUE(seesThreshold(base, 52));
+    install.writeConfig(faceConfig(7));
+    ASSERT_TRUE(seesThreshold(base, 7));
 }
 
 TEST_F(NerovaBaseTest, AFileCreatedAfterStartIsRead)
