@@ -4,6 +4,8 @@
 #include "InstallDir.h"
 #include "LogGroup.h"
 #include "NerovaLog.h"
+#include "StoreProtocol.h"
+#include "StoreRequest.h"
 
 #include <QHostInfo>
 #include <QNetworkAccessManager>
@@ -14,6 +16,7 @@
 
 HNerovaCore::HNerovaCore(NV_SessionCallback sessionCallback, NV_FaceCallback faceCallback,
                          NV_NotifyCallback notifyCallback)
+    : m_requestTimeoutMs(StoreRequest::defaultTimeoutMs)
 {
     m_applicationDir = InstallDir::path();
     m_configDir = m_applicationDir + QStringLiteral("/conf/");
@@ -123,7 +126,6 @@ void HNerovaCore::TriggerConfUpdated(const QString &strConfFile)
     loadConfiguration();
 }
 
-// Session: built with the store-server exchanges.
 int HNerovaCore::Login(const QByteArray &userName, const QByteArray &password)
 {
     if (!m_initialised)
@@ -135,6 +137,9 @@ int HNerovaCore::Login(const QByteArray &userName, const QByteArray &password)
         m_password.clear();
         return NV_ERR_PARAM;
     }
+    logCoreInfo(QStringLiteral("Login url:%1, mac: %2, userName=%3").arg(m_loginUrl, m_storeNumber, m_userName));
+    const QNetworkRequest request = StoreRequest::make(m_loginUrl, m_requestTimeoutMs);
+    StoreRequest::post(*m_network, request, StoreProtocol::loginBody(m_storeNumber, m_password, m_userName));
     return NV_OK;
 }
 
@@ -149,15 +154,69 @@ int HNerovaCore::Logout()
 
 int HNerovaCore::ReportData(const QString &data)
 {
-    Q_UNUSED(data)
     if (!m_initialised)
         return NV_ERR_NOT_INIT;
-    if (m_base.sessionToken().isEmpty())
+    const QString token = m_base.sessionToken();
+    if (token.isEmpty())
         return NV_ERR_NO_SESSION;
+    const auto config = m_base.config();
+    // The token is percent-encoded, so that no character of it can change
+    // the meaning of the address.
+    const QString address = config->tradeUrl + QStringLiteral("?token=")
+        + QString::fromLatin1(QUrl::toPercentEncoding(token));
+    const QByteArray body = StoreProtocol::tradeBody(data, config->deviceId);
+    m_base.logTrace(QStringLiteral("Report trace data: %1").arg(QString::fromUtf8(body)));
+    StoreRequest::post(*m_network, StoreRequest::make(address, m_requestTimeoutMs), body);
     return NV_OK;
 }
 
+// Every answer on the core's network manager: trade answers are those whose
+// address begins with the trade URL, login answers those whose address is
+// the login URL exactly; the reply is released in every case.
 void HNerovaCore::TriggerReplyFinished(QNetworkReply *reply)
 {
     reply->deleteLater();
+    const QByteArray body = StoreRequest::isOversized(reply) ? QByteArray() : reply->readAll();
+    const QString address = reply->url().toString();
+    if (address.startsWith(m_base.config()->tradeUrl))
+        handleTradeAnswer(body);
+    else if (address == m_loginUrl)
+        handleLoginAnswer(reply, body);
+}
+
+void HNerovaCore::handleLoginAnswer(QNetworkReply *reply, const QByteArray &body)
+{
+    const bool oversized = StoreRequest::isOversized(reply);
+    if (reply->error() != QNetworkReply::NoError || oversized) {
+        const int error = reply->error();
+        m_base.logError(QStringLiteral("Login erro: %1, %2")
+                            .arg(error)
+                            .arg(oversized ? StoreRequest::oversizedText() : reply->errorString()));
+        m_base.sessionCallback(NV_SESSION_NETWORK_ERROR, tr("Network error(%1)").arg(error));
+        return;
+    }
+    const StoreProtocol::LoginAnswer answer = StoreProtocol::loginAnswer(StoreProtocol::replyObject(body));
+    m_base.logTrace(QStringLiteral("Login return: %1").arg(QString::fromUtf8(body)));
+    if (answer.state != 0) {
+        m_base.sessionCallback(answer.state, answer.msg);
+        return;
+    }
+    m_base.setSession(answer.token, answer.brandId);
+    m_base.sessionCallback(NV_SESSION_OK, answer.labelsText);
+}
+
+void HNerovaCore::handleTradeAnswer(const QByteArray &body)
+{
+    const QJsonObject answer = StoreProtocol::replyObject(body);
+    const int state = StoreProtocol::tradeState(answer);
+    if (state == 401) {
+        if (m_initialised) {
+            Stop();
+            m_base.clearSession();
+        }
+        m_base.sessionCallback(NV_SESSION_INVALID_TOKEN, tr("Invalid token"));
+    } else if (state != 0) {
+        m_base.notifyCallback(NV_NOTIFY_TRADE_REFUSED, answer.value(QStringLiteral("msg")).toString());
+    }
+    m_base.logTrace(QStringLiteral("Report trace data result: %1").arg(QString::fromUtf8(body)));
 }

@@ -39,6 +39,8 @@ public:
     QString loginUrl() const { return m_loginUrl; }
     QString storeNumber() const { return m_storeNumber; }
     NerovaBase &base() { return m_base; }
+    // The transfer time-out of login and trade requests (30 s unless set).
+    void setRequestTimeout(int milliseconds) { m_requestTimeoutMs = milliseconds; }
 
 public slots:
     void TriggerConfUpdated(const QString &strConfFile);
@@ -49,6 +51,8 @@ private:
     void applyProxy();
     void logCoreInfo(const QString &text) const;
     void logSystemInfo() const;
+    void handleLoginAnswer(QNetworkReply *reply, const QByteArray &body);
+    void handleTradeAnswer(const QByteArray &body);
 
     bool m_initialised = false;
     bool m_started = false;
@@ -67,4 +71,5 @@ private:
     std::unique_ptr<QSettings> m_settings;
     ConfigWatcher *m_watcher = nullptr;
     QNetworkAccessManager *m_network = nullptr;
+    int m_requestTimeoutMs;
 };

@@ -1,0 +1,69 @@
+#include "StoreRequest.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSslConfiguration>
+#include <QVariant>
+
+namespace {
+
+const char oversizedProperty[] = "nerovaOversized";
+
+void abortIfOversized(QNetworkReply *reply, qint64 size)
+{
+    if (size <= StoreRequest::maxReplyBytes || reply->property(oversizedProperty).toBool())
+        return;
+    reply->setProperty(oversizedProperty, true);
+    reply->abort();
+}
+
+// Watches the announced length and the bytes received, so an oversized
+// answer is cut off early instead of being buffered whole.
+void guardReplySize(QNetworkReply *reply)
+{
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid())
+            abortIfOversized(reply, length.toLongLong());
+    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [reply](qint64 received, qint64) { abortIfOversized(reply, received); });
+}
+
+} // namespace
+
+QNetworkRequest StoreRequest::make(const QString &address, int timeoutMs)
+{
+    QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
+    request.setRawHeader("Content-Type", "application/json");
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setTransferTimeout(timeoutMs);
+    // The scheme test is on the address as configured, case-sensitive.
+    if (address.startsWith(QLatin1String("https"))) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        // Not exactly TLS 1.0: current OpenSSL refuses it by default.
+        tls.setProtocol(QSsl::TlsV1_0OrLater);
+        request.setSslConfiguration(tls);
+    }
+    return request;
+}
+
+QNetworkReply *StoreRequest::post(QNetworkAccessManager &manager, const QNetworkRequest &request,
+                                  const QByteArray &body)
+{
+    QNetworkReply *reply = manager.post(request, body);
+    reply->ignoreSslErrors();
+    guardReplySize(reply);
+    return reply;
+}
+
+bool StoreRequest::isOversized(const QNetworkReply *reply)
+{
+    return reply->property(oversizedProperty).toBool();
+}
+
+QString StoreRequest::oversizedText()
+{
+    return QStringLiteral("Reply larger than %1 bytes").arg(maxReplyBytes);
+}

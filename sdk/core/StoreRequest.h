@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QNetworkRequest>
+#include <QString>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// A POST to the store server: JSON content type, relaxed TLS for "https"
+// addresses, a transfer time-out, every TLS error ignored, and a bound on
+// the size of the answer.
+class StoreRequest
+{
+public:
+    static constexpr int defaultTimeoutMs = 30000;
+    static constexpr qint64 maxReplyBytes = 4 * 1024 * 1024;
+
+    // The address is parsed in Qt's tolerant mode.
+    static QNetworkRequest make(const QString &address, int timeoutMs);
+    static QNetworkReply *post(QNetworkAccessManager &manager, const QNetworkRequest &request,
+                               const QByteArray &body);
+
+    // True when the answer was cut off for exceeding maxReplyBytes; its
+    // body must then be taken as empty and the exchange as failed.
+    static bool isOversized(const QNetworkReply *reply);
+    static QString oversizedText();
+};
