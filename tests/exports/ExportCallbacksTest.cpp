@@ -21,7 +21,7 @@ protected:
     void configure(int serverPort)
     {
         install.writeConfig(TestInstall::fileLogGroup("nerova")
-                            + QString("[Server]\nServer=http://127.0.0.1:%1\nLoginUrl=/api/login\n").arg(serverPort));
+                            + QString("[Server]\nServer=http://127.0.0.1:%1\nLoginUrl=/api/login\nTradeUrl=/api/trade\n").arg(serverPort));
     }
     QString log() const { return install.logText("nerova.log"); }
 
