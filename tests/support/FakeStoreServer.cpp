@@ -1,0 +1,169 @@
+#include "FakeStoreServer.h"
+
+#include <httplib.h>
+
+#include <QDir>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+
+namespace {
+
+std::string makeTempDir()
+{
+    std::string pattern = QDir::tempPath().toStdString() + "/nerova-cert-XXXXXX";
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+bool sameHeaderName(const std::string &a, const std::string &b)
+{
+    return a.size() == b.size()
+        && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::tolower(x) == std::tolower(y); });
+}
+
+} // namespace
+
+size_t FakeStoreServer::Request::headerCount(const std::string &name) const
+{
+    size_t count = 0;
+    for (const auto &entry : headers) {
+        if (sameHeaderName(entry.first, name))
+            ++count;
+    }
+    return count;
+}
+
+std::string FakeStoreServer::Request::header(const std::string &name) const
+{
+    for (const auto &entry : headers) {
+        if (sameHeaderName(entry.first, name))
+            return entry.second;
+    }
+    return std::string();
+}
+
+FakeStoreServer::FakeStoreServer(Scheme scheme) : m_scheme(scheme)
+{
+    if (scheme == Scheme::Https) {
+        makeCertificate();
+        m_server = std::make_unique<httplib::SSLServer>((m_certDir + "/cert.pem").c_str(),
+                                                        (m_certDir + "/key.pem").c_str());
+    } else {
+        m_server = std::make_unique<httplib::Server>();
+    }
+    if (!m_server->is_valid())
+        return;
+    auto handler = [this](const httplib::Request &in, httplib::Response &out) {
+        Request request{in.method, in.path, std::string(), {in.headers.begin(), in.headers.end()}, in.body};
+        const size_t question = in.target.find('?');
+        if (question != std::string::npos)
+            request.query = in.target.substr(question + 1);
+        record(request);
+        serve(request, &out);
+    };
+    m_server->Post(".*", handler);
+    m_server->Get(".*", handler);
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+    if (m_port > 0)
+        m_thread = std::thread([this] { m_server->listen_after_bind(); });
+}
+
+FakeStoreServer::~FakeStoreServer()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopped = true;
+    }
+    m_stopping.notify_all();
+    m_server->stop();
+    if (m_thread.joinable())
+        m_thread.join();
+    if (!m_certDir.empty())
+        QDir(QString::fromStdString(m_certDir)).removeRecursively();
+}
+
+// A self-signed certificate for 127.0.0.1, made fresh for each server.
+void FakeStoreServer::makeCertificate()
+{
+    m_certDir = makeTempDir();
+    const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout '"
+        + m_certDir + "/key.pem' -out '" + m_certDir + "/cert.pem' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0)
+        m_certDir.clear();
+}
+
+QString FakeStoreServer::baseUrl() const
+{
+    return QString("%1://127.0.0.1:%2").arg(m_scheme == Scheme::Https ? "https" : "http").arg(m_port);
+}
+
+void FakeStoreServer::answer(const std::string &path, const Answer &answer)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_standing[path] = answer;
+}
+
+void FakeStoreServer::queue(const std::string &path, const Answer &answer)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_queued[path].push_back(answer);
+}
+
+std::vector<FakeStoreServer::Request> FakeStoreServer::requests() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requests;
+}
+
+std::vector<FakeStoreServer::Request> FakeStoreServer::requestsTo(const std::string &path) const
+{
+    std::vector<Request> matching;
+    for (const Request &request : requests()) {
+        if (request.path == path)
+            matching.push_back(request);
+    }
+    return matching;
+}
+
+void FakeStoreServer::record(const Request &request)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_requests.push_back(request);
+}
+
+FakeStoreServer::Answer FakeStoreServer::nextAnswer(const std::string &path)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto queued = m_queued.find(path);
+    if (queued != m_queued.end() && !queued->second.empty()) {
+        Answer next = queued->second.front();
+        queued->second.pop_front();
+        return next;
+    }
+    auto standing = m_standing.find(path);
+    return standing != m_standing.end() ? standing->second : Answer{404, R"({"state":404,"msg":"no such path"})"};
+}
+
+void FakeStoreServer::serve(const Request &request, void *response)
+{
+    auto &out = *static_cast<httplib::Response *>(response);
+    const Answer answer = nextAnswer(request.path);
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (answer.never)
+            m_stopping.wait(lock, [this] { return m_stopped; });
+        else if (answer.delayMs > 0)
+            m_stopping.wait_for(lock, std::chrono::milliseconds(answer.delayMs), [this] { return m_stopped; });
+    }
+    out.status = answer.status;
+    if (answer.drop) {
+        // Announces the body, then gives up writing it: the client sees the
+        // connection closed in the middle of the answer.
+        out.set_content_provider(answer.body.size() + 1024, answer.contentType,
+                                 [](size_t, size_t, httplib::DataSink &) { return false; });
+        return;
+    }
+    out.set_content(answer.body, answer.contentType);
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+// A store server for the tests on 127.0.0.1 (HTTP, or HTTPS with a
+// self-signed certificate made for the test): it records every request and
+// answers each path from a script.
+class FakeStoreServer
+{
+public:
+    enum class Scheme { Http, Https };
+
+    struct Request
+    {
+        std::string method;
+        std::string path;
+        std::string query; // as sent, still percent-encoded
+        std::multimap<std::string, std::string> headers;
+        std::string body;
+
+        size_t headerCount(const std::string &name) const;
+        std::string header(const std::string &name) const;
+    };
+
+    struct Answer
+    {
+        int status = 200;
+        std::string body = R"({"state":0})";
+        std::string contentType = "application/json";
+        int delayMs = 0;
+        bool drop = false;  // the connection is closed in the middle of the answer
+        bool never = false; // no answer until the server stops
+    };
+
+    explicit FakeStoreServer(Scheme scheme = Scheme::Http);
+    ~FakeStoreServer();
+
+    // "http://127.0.0.1:PORT" or "https://127.0.0.1:PORT".
+    QString baseUrl() const;
+    int port() const { return m_port; }
+    bool isRunning() const { return m_port > 0; }
+
+    // The answer for a path from now on (until replaced).
+    void answer(const std::string &path, const Answer &answer);
+    void answer(const std::string &path, const std::string &body) { answer(path, Answer{200, body}); }
+    // One-time answers, used in order before the standing one.
+    void queue(const std::string &path, const Answer &answer);
+
+    std::vector<Request> requests() const;
+    std::vector<Request> requestsTo(const std::string &path) const;
+
+private:
+    Answer nextAnswer(const std::string &path);
+    void record(const Request &request);
+    void serve(const Request &request, void *response);
+    void makeCertificate();
+
+    Scheme m_scheme;
+    std::string m_certDir;
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    int m_port = 0;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_stopping;
+    bool m_stopped = false;
+    std::map<std::string, Answer> m_standing;
+    std::map<std::string, std::deque<Answer>> m_queued;
+    std::vector<Request> m_requests;
+};
