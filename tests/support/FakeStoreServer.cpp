@@ -63,6 +63,9 @@ FakeStoreServer::FakeStoreServer(Scheme scheme) : m_scheme(scheme)
         record(request);
         serve(request, &out);
     };
+    // One request per connection: a kept-alive TLS connection would hold up
+    // stopping the server until its keep-alive time ran out.
+    m_server->set_keep_alive_max_count(1);
     m_server->Post(".*", handler);
     m_server->Get(".*", handler);
     m_port = m_server->bind_to_any_port("127.0.0.1");
