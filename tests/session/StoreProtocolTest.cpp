@@ -1,0 +1,95 @@
+// The login side of the store server's message formats, and the readings of
+// a trade answer's state that a careless conversion would get wrong.
+#include "StoreProtocol.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+StoreProtocol::LoginAnswer loginAnswer(const char *body)
+{
+    return StoreProtocol::loginAnswer(StoreProtocol::replyObject(body));
+}
+
+QString labels(const char *brandLabelList)
+{
+    return StoreProtocol::labelsText(QJsonDocument::fromJson(QByteArray(R"({"list":)") + brandLabelList + "}")
+                                         .object()
+                                         .value("list"));
+}
+
+TEST(LoginBodyTest, TextsAreEscapedAndWrittenAsUtf8)
+{
+    EXPECT_EQ(StoreProtocol::loginBody("S-1", "p\"w\\d", QString::fromUtf8("店长")),
+              QByteArray("{\n    \"mac\": \"S-1\",\n    \"passWord\": \"p\\\"w\\\\d\",\n"
+                         "    \"userName\": \"店长\"\n}\n"));
+}
+
+TEST(LoginAnswerTest, OnlyAWholeNumberStateRefusesTheLogin)
+{
+    EXPECT_EQ(loginAnswer(R"({"state":1003})").state, 1003);
+    EXPECT_EQ(loginAnswer(R"({"state":-2})").state, -2);
+    EXPECT_EQ(loginAnswer(R"({"state":1003.5})").state, 0);
+    EXPECT_EQ(loginAnswer(R"({"state":"1003"})").state, 0);
+    EXPECT_EQ(loginAnswer(R"({"state":true})").state, 0);
+    EXPECT_EQ(loginAnswer(R"({"state":null})").state, 0);
+    EXPECT_EQ(loginAnswer("[1003]").state, 0);
+}
+
+TEST(LoginAnswerTest, TokenBrandAndMessageAreTextsOrEmpty)
+{
+    const StoreProtocol::LoginAnswer texts = loginAnswer(R"({"token":"t 1","brandId":"B","msg":"m"})");
+    EXPECT_EQ(texts.token, "t 1");
+    EXPECT_EQ(texts.brandId, "B");
+    EXPECT_EQ(texts.msg, "m");
+
+    const StoreProtocol::LoginAnswer others = loginAnswer(R"({"token":12,"brandId":["B"],"msg":{"text":"m"}})");
+    EXPECT_EQ(others.token, "");
+    EXPECT_EQ(others.brandId, "");
+    EXPECT_EQ(others.msg, "");
+    EXPECT_EQ(loginAnswer(R"({"state":0})").labelsText, "[\n]\n");
+}
+
+// One object per element, in order, whatever the element holds; the two
+// members are copied with their JSON values, null included.
+TEST(LabelsTextTest, EveryElementGivesAnObjectWithJustTheTwoMembers)
+{
+    EXPECT_EQ(labels(R"([{"labelId":null,"labelName":{"zh":"会员"},"x":1}, 5, "VIP", {"other":2}])"),
+              QString::fromUtf8("[\n"
+                                "    {\n        \"labelId\": null,\n"
+                                "        \"labelName\": {\n            \"zh\": \"会员\"\n        }\n    },\n"
+                                "    {\n    },\n"
+                                "    {\n    },\n"
+                                "    {\n    }\n"
+                                "]\n"));
+    EXPECT_EQ(labels(R"({"labelId":1,"labelName":"VIP"})"), "[\n]\n");
+    EXPECT_EQ(labels(R"("VIP")"), "[\n]\n");
+}
+
+// A number beyond the range of int must not wrap around into a meaningful
+// state such as 401.
+TEST(TradeStateRangeTest, StatesBeyondTheIntegerRangeReadAsZero)
+{
+    const auto state = [](const char *answer) { return StoreProtocol::tradeState(StoreProtocol::replyObject(answer)); };
+    EXPECT_EQ(state(R"({"state":4294967697})"), 0);
+    EXPECT_EQ(state(R"({"state":"4294967697"})"), 0);
+    EXPECT_EQ(state(R"({"state":-4294966895})"), 0);
+    EXPECT_EQ(state(R"({"state":1e300})"), 0);
+    EXPECT_EQ(state(R"({"state":401.99})"), 401);
+    EXPECT_EQ(state(R"({"state":"-401"})"), -401);
+}
+
+// Only ASCII digits count: other scripts' digits are not a phone number.
+TEST(MobilePhoneTest, OnlyAsciiDigitsMatch)
+{
+    EXPECT_TRUE(StoreProtocol::isMobilePhone("13812345678"));
+    EXPECT_FALSE(StoreProtocol::isMobilePhone(QString::fromUtf8("13８12345678")));
+    EXPECT_FALSE(StoreProtocol::isMobilePhone(QString::fromUtf8("13٨12345678")));
+    EXPECT_FALSE(StoreProtocol::isMobilePhone(""));
+    EXPECT_FALSE(StoreProtocol::isMobilePhone("13812345678\n13812345678"));
+}
+
+} // namespace
