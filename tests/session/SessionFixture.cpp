@@ -2,6 +2,8 @@
 
 #include <log4cxx/logmanager.h>
 
+#include <QDir>
+
 QList<HostCall> SessionFixture::calls;
 
 namespace {
@@ -31,6 +33,7 @@ void onNotify(int code, const wchar_t *text)
 void SessionFixture::SetUp()
 {
     calls.clear();
+    previousDir = QDir::currentPath();
     ASSERT_TRUE(store.isRunning());
 }
 
@@ -38,6 +41,7 @@ void SessionFixture::TearDown()
 {
     core.reset();
     log4cxx::LogManager::resetConfiguration();
+    QDir::setCurrent(previousDir);
 }
 
 void SessionFixture::startCore(const QString &base, const QString &serverSection)

@@ -40,6 +40,9 @@ protected:
     void logIn(const std::string &token = "tok-1");
     QString log() const { return install.logText("nerova.log"); }
 
+    // The worker base moves the current directory into the installation,
+    // which goes at the end of the test; it is put back.
+    QString previousDir;
     TestInstall install;
     FakeStoreServer store;
     std::unique_ptr<HNerovaCore> core;

@@ -168,5 +168,17 @@ void FakeStoreServer::serve(const Request &request, void *response)
                                  [](size_t, size_t, httplib::DataSink &) { return false; });
         return;
     }
+    if (answer.chunked) {
+        const std::string body = answer.body;
+        out.set_chunked_content_provider(answer.contentType, [body](size_t offset, httplib::DataSink &sink) {
+            const size_t piece = std::min<size_t>(64 * 1024, body.size() - offset);
+            if (piece > 0)
+                sink.write(body.data() + offset, piece);
+            if (offset + piece == body.size())
+                sink.done();
+            return true;
+        });
+        return;
+    }
     out.set_content(answer.body, answer.contentType);
 }

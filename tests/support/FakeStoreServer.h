@@ -43,6 +43,7 @@ public:
         int delayMs = 0;
         bool drop = false;  // the connection is closed in the middle of the answer
         bool never = false; // no answer until the server stops
+        bool chunked = false; // sent in chunks, without a Content-Length
     };
 
     explicit FakeStoreServer(Scheme scheme = Scheme::Http);
