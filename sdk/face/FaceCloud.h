@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <atomic>
+
+// The face worker's identification chain: the cloud service's access token,
+// the face search, adding a new face, and the store's member service, whose
+// accepted report ends in the host's face callback.
+//
+// Threads: it lives on the detection loop's thread. It is created, used and
+// destroyed there, and its blocking requests run on that thread.
+class FaceCloud
+{
+public:
+    // A raised stopRequested ends a waiting request early.
+    explicit FaceCloud(const std::atomic<bool> &stopRequested);
+    ~FaceCloud();
+
+    FaceCloud(const FaceCloud &) = delete;
+    FaceCloud &operator=(const FaceCloud &) = delete;
+
+    bool hasToken() const;
+    // Fetches the access token; on failure it stays empty.
+    void RequestToken();
+    // faceImage is the Base64 text of the PNG face crop. Searches it, then
+    // reports the match, or a new uid under which the face is added.
+    void SearchFace(const QByteArray &faceImage);
+};
