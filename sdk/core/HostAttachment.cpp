@@ -1,5 +1,7 @@
 #include "HostAttachment.h"
 
+#include "NerovaBase.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
@@ -43,12 +45,15 @@ gboolean flushCheck(GSource *)
 
 // Qt's own dispatcher delivers a deleteLater() made outside any event
 // handler only inside a Qt event loop, which a non-Qt host never runs: the
-// deferred deletes are asked for explicitly.
+// deferred deletes are asked for explicitly. Not while a host callback runs
+// a nested loop, though: the objects whose handlers called the host are
+// still on the stack below it, and some of them are due for deletion.
 gboolean flushDispatch(GSource *, GSourceFunc, gpointer)
 {
     if (QCoreApplication::instance()) {
         QCoreApplication::sendPostedEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (!NerovaBase::isInsideHostCallback())
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     return G_SOURCE_CONTINUE;
 }
