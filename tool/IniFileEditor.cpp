@@ -101,10 +101,11 @@ void IniFileEditor::insertAfter(int position, const QByteArray &lines)
     m_text.insert(position, text);
 }
 
-void IniFileEditor::setValue(const QString &group, const QString &key, const QString &value)
+void IniFileEditor::setValue(const QString &groupAndKey, const QString &value)
 {
-    const QByteArray groupName = group.toUtf8();
-    const QByteArray keyName = key.toUtf8();
+    const int slash = groupAndKey.indexOf(QLatin1Char('/'));
+    const QByteArray groupName = groupAndKey.left(slash).toUtf8();
+    const QByteArray keyName = groupAndKey.mid(slash + 1).toUtf8();
     const QByteArray escaped = escapedValue(value);
 
     // Lines are read front to back; a replacement shifts the bytes after it,

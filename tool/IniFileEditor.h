@@ -14,9 +14,10 @@ class IniFileEditor
 public:
     explicit IniFileEditor(const QByteArray &text = QByteArray());
 
-    // Every entry of group/key gets the value; without one, a line is added
-    // at the end of the group's last section, or a new section at the end.
-    void setValue(const QString &group, const QString &key, const QString &value);
+    // Every entry of the key ("Group/Key") gets the value; without one, a
+    // line is added at the end of the group's last section, or a new
+    // section at the end of the file.
+    void setValue(const QString &groupAndKey, const QString &value);
 
     const QByteArray &text() const { return m_text; }
 

@@ -2,9 +2,11 @@
 
 #include "ui_nerovasimpletool.h"
 
+#include "ConfigKeys.h"
 #include "EventWait.h"
 #include "IniFileEditor.h"
-#include "InstallDir.h"
+#include "LogGroup.h"
+#include "NerovaLog.h"
 #include "NetworkTest.h"
 
 #include <QCloseEvent>
@@ -34,11 +36,9 @@ NerovaSimpleTool::NerovaSimpleTool(QWidget *parent)
     // file system's encoding, UTF-8 on Linux.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
 
-    m_appDir = InstallDir::path();
-    m_cascadeDir = m_appDir + "/data/haarcascades/";
-    m_logDir = m_appDir + "/log/";
-    m_configFile = QString("%1/conf/%2").arg(m_appDir, "default.ini");
-    m_settings = new QSettings(m_configFile, QSettings::IniFormat);
+    m_paths = InstallPaths::current();
+    m_cascadeDir = m_paths.applicationDir + "/data/haarcascades/";
+    m_settings = new QSettings(m_paths.configFile, QSettings::IniFormat);
     readConfiguration();
 
     on_btnRefreshProbeDevice_clicked();
@@ -65,9 +65,14 @@ NerovaSimpleTool::~NerovaSimpleTool()
 
 void NerovaSimpleTool::readConfiguration()
 {
-    m_config = WizardSettings::read(*m_settings);
+    m_config = NerovaConfig::read(*m_settings);
+    m_loginUrl = NerovaConfig::textValue(m_settings->value(ConfigKeys::Server))
+        + NerovaConfig::textValue(m_settings->value(ConfigKeys::LoginUrl));
     ui->edtCodeValue->setText(m_config.deviceId);
     m_settings->sync();
+    const LogGroup log = LogGroup::read(*m_settings, m_paths.logDir);
+    m_loggerName = log.loggerName;
+    log.apply();
 }
 
 void NerovaSimpleTool::closeEvent(QCloseEvent *event)
@@ -161,22 +166,22 @@ void NerovaSimpleTool::finish()
 // installer's comments and with every other value re-spelled.
 void NerovaSimpleTool::saveConfiguration()
 {
-    QFile current(m_configFile);
+    QFile current(m_paths.configFile);
     IniFileEditor editor(current.open(QIODevice::ReadOnly) ? current.readAll() : QByteArray());
     current.close();
 
-    editor.setValue("Nerova", "DeviceId", ui->edtCodeValue->text());
+    editor.setValue(ConfigKeys::DeviceId, ui->edtCodeValue->text());
     if (ui->cmbProbeDevice->currentIndex() > 0) {
         m_config.probeDevice = ui->cmbProbeDevice->currentData().toString();
-        editor.setValue("Probe", "ProbeDevice", m_config.probeDevice);
+        editor.setValue(ConfigKeys::ProbeDevice, m_config.probeDevice);
     }
     if (ui->cmbFaceDevice->currentIndex() > 0) {
         m_config.faceDevice = ui->cmbFaceDevice->currentData().toString();
-        editor.setValue("Face", "FaceDevice", m_config.faceDevice);
+        editor.setValue(ConfigKeys::FaceDevice, m_config.faceDevice);
     }
 
-    QDir().mkpath(QFileInfo(m_configFile).absolutePath());
-    QSaveFile file(m_configFile);
+    QDir().mkpath(m_paths.configDir);
+    QSaveFile file(m_paths.configFile);
     if (file.open(QIODevice::WriteOnly)) {
         file.write(editor.text());
         file.commit();
@@ -220,7 +225,7 @@ void NerovaSimpleTool::on_btnTest_clicked()
 
 bool NerovaSimpleTool::runNetworkTest()
 {
-    return NetworkTest::run(m_config.loginUrl, ui->edtCodeValue->text(), [this] { return m_closed; });
+    return NetworkTest::run(m_loginUrl, ui->edtCodeValue->text(), [this] { return m_closed; });
 }
 
 void NerovaSimpleTool::runProbeTest(const QString &networkLine)

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "WizardSettings.h"
+#include "InstallPaths.h"
+#include "NerovaConfig.h"
 
 #include <QDialog>
 #include <QString>
@@ -51,12 +52,11 @@ private:
 
     Ui::NerovaSimpleTool *ui;
     QSettings *m_settings = nullptr;
-    QString m_appDir;
+    InstallPaths m_paths;
     QString m_cascadeDir;
-    QString m_logDir;
-    QString m_configFile;
+    QString m_loginUrl; // the server base followed directly by the login path
     QString m_loggerName;
-    WizardSettings m_config;
+    NerovaConfig m_config;
     int m_page = 0;
     int m_shot = 0;
     bool m_running = false;

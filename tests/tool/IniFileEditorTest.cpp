@@ -29,7 +29,7 @@ TEST(IniFileEditor, ValuesReadBackExactlyThroughQSettings)
         QString::fromUtf8("门店 7"), QString::fromUtf8("é1a"), "@ByteArray(x)", "line\nbreak", "\t"};
     for (const QString &value : values) {
         IniFileEditor editor("[Nerova]\nDeviceId=old\n");
-        editor.setValue("Nerova", "DeviceId", value);
+        editor.setValue("Nerova/DeviceId", value);
         EXPECT_EQ(readBack(editor.text(), "Nerova/DeviceId"), value) << editor.text().constData();
     }
 }
@@ -46,7 +46,7 @@ TEST(IniFileEditor, OnlyTheValueOfTheKeyChanges)
         "[Nerova]\r\n"
         "Other=\xe4\xb8\xad\r\n";
     IniFileEditor editor(before);
-    editor.setValue("Face", "FaceDevice", "0c45-6366");
+    editor.setValue("Face/FaceDevice", "0c45-6366");
     EXPECT_EQ(editor.text(), QByteArray(before).replace("vid_1&pid_2", "0c45-6366"));
     // The escaped line end carries "FaceDevice=two" into the value of Long,
     // so it is not an entry of its own and stays as it was.
@@ -57,20 +57,20 @@ TEST(IniFileEditor, OnlyTheValueOfTheKeyChanges)
 TEST(IniFileEditor, EverySpellingOfTheKeyInTheGroupIsSet)
 {
     IniFileEditor editor("[Probe]\nProbeDevice=1-2\n[Face]\nProbeDevice=x\n[Probe]\nProbeDevice=3-4\n");
-    editor.setValue("Probe", "ProbeDevice", "5-6");
+    editor.setValue("Probe/ProbeDevice", "5-6");
     EXPECT_EQ(editor.text(), QByteArray("[Probe]\nProbeDevice=5-6\n[Face]\nProbeDevice=x\n[Probe]\nProbeDevice=5-6\n"));
 }
 
 TEST(IniFileEditor, MissingKeysAndSectionsAreAdded)
 {
     IniFileEditor editor("[Probe]\nProbeEnabled=true\n\n; trailing comment\n[Face]\nFaceEnabled=false");
-    editor.setValue("Probe", "ProbeDevice", "1-2");
-    editor.setValue("Face", "FaceDevice", "cam");
-    editor.setValue("Nerova", "DeviceId", "7");
+    editor.setValue("Probe/ProbeDevice", "1-2");
+    editor.setValue("Face/FaceDevice", "cam");
+    editor.setValue("Nerova/DeviceId", "7");
     EXPECT_EQ(editor.text(), QByteArray("[Probe]\nProbeEnabled=true\nProbeDevice=1-2\n\n; trailing comment\n"
                                         "[Face]\nFaceEnabled=false\nFaceDevice=cam\n\n[Nerova]\nDeviceId=7\n"));
 
     IniFileEditor empty;
-    empty.setValue("Nerova", "DeviceId", "7");
+    empty.setValue("Nerova/DeviceId", "7");
     EXPECT_EQ(empty.text(), QByteArray("[Nerova]\nDeviceId=7\n"));
 }
