@@ -144,6 +144,11 @@ void NerovaBase::clearSession()
     setSession(QString(), QString());
 }
 
+void NerovaBase::requestSessionEnd()
+{
+    emit sessionEndRequested();
+}
+
 QString NerovaBase::loggerName() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

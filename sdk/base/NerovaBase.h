@@ -52,6 +52,13 @@ public:
     void logInfo(const QString &text) const;
     void logError(const QString &text) const;
 
+    // Ends the session from any thread: the core, on the host thread, stops
+    // the workers and clears the session, then tells the host 6106.
+    void requestSessionEnd();
+
+signals:
+    void sessionEndRequested();
+
 public slots:
     void TriggerConfUpdated(const QString &strConfFile);
 

@@ -26,6 +26,7 @@ HNerovaCore::HNerovaCore(NV_SessionCallback sessionCallback, NV_FaceCallback fac
     m_settings = std::make_unique<QSettings>(m_configFile, QSettings::IniFormat);
     loadConfiguration();
     m_base.setCallbacks(sessionCallback, faceCallback, notifyCallback);
+    connect(&m_base, &NerovaBase::sessionEndRequested, this, &HNerovaCore::endSession, Qt::QueuedConnection);
     applyProxy();
 }
 
@@ -210,13 +211,20 @@ void HNerovaCore::handleTradeAnswer(const QByteArray &body)
     const QJsonObject answer = StoreProtocol::replyObject(body);
     const int state = StoreProtocol::tradeState(answer);
     if (state == 401) {
-        if (m_initialised) {
-            Stop();
-            m_base.clearSession();
-        }
-        m_base.sessionCallback(NV_SESSION_INVALID_TOKEN, tr("Invalid token"));
+        endSession();
     } else if (state != 0) {
         m_base.notifyCallback(NV_NOTIFY_TRADE_REFUSED, answer.value(QStringLiteral("msg")).toString());
     }
     m_base.logTrace(QStringLiteral("Report trace data result: %1").arg(QString::fromUtf8(body)));
+}
+
+// The server refused the session token: the same as the host's logout,
+// then the host hears of it (last: it may end the library).
+void HNerovaCore::endSession()
+{
+    if (m_initialised) {
+        Stop();
+        m_base.clearSession();
+    }
+    m_base.sessionCallback(NV_SESSION_INVALID_TOKEN, tr("Invalid token"));
 }

@@ -53,6 +53,7 @@ private:
     void logSystemInfo() const;
     void handleLoginAnswer(QNetworkReply *reply, const QByteArray &body);
     void handleTradeAnswer(const QByteArray &body);
+    void endSession();
 
     bool m_initialised = false;
     bool m_started = false;
