@@ -13,8 +13,10 @@
 // the face search, adding a new face, and the store's member service, whose
 // accepted report ends in the host's face callback.
 //
-// Threads: it lives on the detection loop's thread. It is created, used and
-// destroyed there, and its blocking requests run on that thread.
+// Threads: it is used by the detection loop's thread, one thread at a time;
+// its blocking requests run on the thread that calls it. Keeping one
+// object across runs of the loop keeps the access token and the network
+// state the host was told.
 class FaceCloud
 {
     Q_DECLARE_TR_FUNCTIONS(FaceCloud)

@@ -10,6 +10,8 @@
 #include <QNetworkReply>
 #include <QTimer>
 
+#include <memory>
+
 namespace {
 
 // Aborted or not, a reply is deleted at once: the calling thread may not
@@ -29,7 +31,6 @@ struct ReplyDeleter
 PostJson::PostJson(const std::atomic<bool> &stopRequested, std::atomic<bool> &networkReady)
     : m_stopRequested(stopRequested)
     , m_networkReady(networkReady)
-    , m_manager(std::make_unique<QNetworkAccessManager>())
 {
 }
 
@@ -40,7 +41,10 @@ int PostJson::send(QByteArray &reply, const QString &url, const QByteArray &body
     // No transfer time-out: the deadline below counts from the hand-over
     // and is not pushed back by a trickling answer.
     const QNetworkRequest request = StoreRequest::make(url, 0);
-    std::unique_ptr<QNetworkReply, ReplyDeleter> answer(StoreRequest::post(*m_manager, request, body));
+    // A manager of the calling thread for this request alone, so that the
+    // object may serve a later loop on another thread of the pool.
+    QNetworkAccessManager manager;
+    std::unique_ptr<QNetworkReply, ReplyDeleter> answer(StoreRequest::post(manager, request, body));
     switch (waitFor(answer.get())) {
     case Outcome::TimedOut:
         return timedOut(url);

@@ -5,9 +5,7 @@
 #include <QString>
 
 #include <atomic>
-#include <memory>
 
-class QNetworkAccessManager;
 class QNetworkReply;
 
 // The face worker's blocking POST: it waits on the calling thread, running
@@ -15,8 +13,8 @@ class QNetworkReply;
 // request was handed over, or a stop is requested. The host hears of every
 // change between a working and a failing network, and of nothing else.
 //
-// Threads: created, used and destroyed on one thread, which owns its
-// network manager.
+// Threads: used by one thread at a time; each request runs wholly on the
+// calling thread, with a network manager of that thread.
 class PostJson
 {
     Q_DECLARE_TR_FUNCTIONS(PostJson)
@@ -52,6 +50,5 @@ private:
 
     const std::atomic<bool> &m_stopRequested;
     std::atomic<bool> &m_networkReady;
-    std::unique_ptr<QNetworkAccessManager> m_manager;
     int m_deadlineMs = deadlineMs;
 };

@@ -158,6 +158,20 @@ TEST_F(FaceCloudTest, RefusedTokensAreDroppedOtherCodesEndTheChain)
     EXPECT_TRUE(callsOf("notify").isEmpty());
 }
 
+// One chain may serve successive runs of the loop on different threads of
+// the pool; its token stays.
+TEST_F(FaceCloudTest, TokenSurvivesARunOnAnotherThread)
+{
+    startCore();
+    queueSearch(FakeFaceCloud::searchReply("known", 95));
+    FaceCloud faceCloud(stopRequested);
+    onLoopThread([&] { faceCloud.RequestToken(); });
+    onLoopThread([&] { faceCloud.SearchFace(faceImage); });
+    EXPECT_EQ(requestsTo(cloud, FakeFaceCloud::tokenPath), 1u);
+    EXPECT_EQ(cloud.requestsTo(FakeFaceCloud::searchPath).at(0).query, "access_token=24.tok%2F1");
+    EXPECT_EQ(visitors().size(), 1);
+}
+
 // A token reply without "access_token" leaves the token empty; the only
 // line is the start of the reply.
 TEST_F(FaceCloudTest, TokenReplyWithoutATokenLeavesItEmpty)
