@@ -47,7 +47,7 @@ void FaceCloud::RequestToken()
     QByteArray reply;
     if (m_post.send(reply, base().config()->faceTokenServer, body) != PostJson::ok)
         return;
-    base().logTrace(QStringLiteral("Login to Baidu %1").arg(replyText(reply.left(50))));
+    base().logTrace(QStringLiteral("Login to Baidu %1").arg(LogText::safe(QString::fromUtf8(reply).left(50))));
     m_accessToken = CloudProtocol::accessToken(reply);
 }
 
