@@ -12,4 +12,11 @@
         <translation>无效的令牌</translation>
     </message>
 </context>
+<context>
+    <name>NerovaProbe</name>
+    <message>
+        <source>Probe device is ready</source>
+        <translation>探针设备已就绪</translation>
+    </message>
+</context>
 </TS>

@@ -4,6 +4,7 @@
 #include "InstallDir.h"
 #include "LogGroup.h"
 #include "NerovaLog.h"
+#include "NerovaProbe.h"
 #include "StoreProtocol.h"
 #include "StoreRequest.h"
 
@@ -77,6 +78,7 @@ int HNerovaCore::Initialise()
     m_initialised = true;
     logCoreInfo(QStringLiteral("Init success"));
     logSystemInfo();
+    m_probe = std::make_unique<NerovaProbe>();
     return NV_OK;
 }
 
@@ -107,6 +109,7 @@ int HNerovaCore::Start()
     m_base.logInfo(QStringLiteral("Start working"));
     if (m_started)
         return NV_OK;
+    m_probe->Start();
     m_started = true;
     return NV_OK;
 }
@@ -116,6 +119,7 @@ int HNerovaCore::Stop()
     if (!m_initialised)
         return NV_ERR_NOT_INIT;
     m_base.logInfo(QStringLiteral("Stop working"));
+    m_probe->Stop();
     m_started = false;
     return NV_OK;
 }

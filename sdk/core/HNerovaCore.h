@@ -11,6 +11,7 @@
 #include <memory>
 
 class ConfigWatcher;
+class NerovaProbe;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -68,6 +69,8 @@ private:
     QByteArray m_password;
     // Declared before the members that may log through it on destruction.
     NerovaBase m_base;
+    // After the base: the probe worker is destroyed first.
+    std::unique_ptr<NerovaProbe> m_probe;
     std::unique_ptr<QSettings> m_settings;
     ConfigWatcher *m_watcher = nullptr;
     QNetworkAccessManager *m_network = nullptr;
