@@ -22,7 +22,7 @@ bool readIdentifier(const QString &text, quint16 *value)
 bool parseVirtualEntry(const QString &entry, SerialPortEntry *port)
 {
     const QStringList fields = entry.split(QLatin1Char('@'));
-    if (fields.size() < 2 || fields.size() > 3 || fields[0].trimmed().isEmpty())
+    if (fields.size() < 2 || fields[0].trimmed().isEmpty())
         return false;
     const QStringList ids = fields[1].split(QLatin1Char('-'));
     if (ids.size() != 2 || !readIdentifier(ids[0], &port->vendorIdentifier)
@@ -30,7 +30,7 @@ bool parseVirtualEntry(const QString &entry, SerialPortEntry *port)
         return false;
     port->hasVendorIdentifier = port->hasProductIdentifier = true;
     port->portName = port->systemLocation = fields[0].trimmed();
-    port->description = fields.size() == 3 ? fields[2] : QStringLiteral("Virtual serial port");
+    port->description = fields.size() > 2 ? entry.section(QLatin1Char('@'), 2) : QStringLiteral("Virtual serial port");
     return true;
 }
 

@@ -23,7 +23,8 @@ struct SerialPortEntry
 // virtual ones named by NEROVA_VIRTUAL_SERIAL.
 //
 // NEROVA_VIRTUAL_SERIAL holds entries separated by ";", each
-// "path@vendor-product[@description]" with decimal USB identifiers. The
+// "path@vendor-product[@description]" with decimal USB identifiers (the
+// description is the rest of the entry, "@" included). The
 // variable is read at every enumeration, and an entry whose path does not
 // exist (a removed link, an unplugged device) is not listed, so a
 // pseudo-terminal behind a symbolic link can stand in for a probe device

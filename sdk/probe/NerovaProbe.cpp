@@ -181,20 +181,20 @@ void NerovaProbe::TriggerReportProbe()
         startUpload();
 }
 
-// One upload at a time: the oldest held batch, else the records in memory.
-// The files and the body are made on the packing thread.
+// One upload at a time. The records in memory become a batch on disk, and
+// the oldest batch held goes out; the files and the body are made on the
+// packing thread.
 void NerovaProbe::startUpload()
 {
     auto job = std::make_shared<ProbeUploadJob>();
-    const QStringList held = m_records.heldFiles();
-    if (!held.isEmpty()) {
-        job->csvPath = held.first();
-    } else if (!m_records.memory().isEmpty()) {
-        job->csvPath = m_records.newCsvPath(now());
+    if (!m_records.memory().isEmpty()) {
+        job->newBatchPath = m_records.newCsvPath(now());
         job->records = m_records.takeMemory();
-    } else {
-        return;
     }
+    const QStringList held = m_records.heldFiles();
+    job->csvPath = held.isEmpty() ? job->newBatchPath : held.first();
+    if (job->csvPath.isEmpty())
+        return;
     job->archivePath = ProbeRecordStore::archivePathFor(job->csvPath);
     job->storeNumber = base().config()->deviceId;
     job->store = &m_records;
@@ -208,7 +208,7 @@ void NerovaProbe::packingFinished()
     logDropped(m_job->droppedRecords, tr("over the disk limit"));
     switch (m_job->outcome) {
     case ProbeUploadJob::Outcome::CsvFailed:
-        base().logInfo(tr("Failed to open file %1 when report probe data").arg(m_job->csvPath));
+        base().logInfo(tr("Failed to open file %1 when report probe data").arg(m_job->newBatchPath));
         logDropped(m_records.restore(m_job->records), tr("over the memory limit"));
         break;
     case ProbeUploadJob::Outcome::ArchiveFailed:

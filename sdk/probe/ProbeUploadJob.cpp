@@ -26,7 +26,7 @@ void ProbeUploadJob::run()
 bool ProbeUploadJob::writeCsv()
 {
     QDir().mkpath(store->dataDir());
-    QFile file(csvPath);
+    QFile file(newBatchPath);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(records) == records.size() && file.flush())
         return true;
     file.remove();

@@ -6,16 +6,19 @@
 class ProbeRecordStore;
 
 // The file work of one upload, done away from the host thread: the CSV
-// file (when the records come from memory), the gzip archive beside it, and
-// the request body that carries the archive.
+// file of the records in memory, the gzip archive of the batch to send,
+// and the request body that carries the archive.
 struct ProbeUploadJob
 {
     enum class Outcome { Ready, CsvFailed, ArchiveFailed };
 
-    // Inputs. records empty: the CSV file is a held batch already on disk.
+    // Inputs: records from memory, kept first as a new batch at
+    // newBatchPath (none when empty); then the batch at csvPath (the
+    // oldest one held) is archived and sent.
+    QByteArray records;
+    QString newBatchPath;
     QString csvPath;
     QString archivePath;
-    QByteArray records;
     QString storeNumber;
     const ProbeRecordStore *store = nullptr;
 

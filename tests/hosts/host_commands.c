@@ -193,9 +193,27 @@ static void print_callback(const char *name, int set, int hasCode, int code, con
     json_emit(&line);
 }
 
+/* The library's exports, for a callback that calls back into it. */
+static const NerovaApi *activeApi;
+/* uninit-on-notify: the notification code at which NV_Uninit is called
+ * from inside the callback (once), or -1. */
+static long uninitOnNotify = -1;
+
+static void uninit_if_asked(int code)
+{
+    if (code != uninitOnNotify || !activeApi || !activeApi->uninit)
+        return;
+    uninitOnNotify = -1;
+    print_result("uninit-in-callback", activeApi->uninit());
+}
+
 static void session1(int code, const wchar_t *text) { print_callback("session", 1, 1, code, text); }
 static void face1(const wchar_t *text) { print_callback("face", 1, 0, 0, text); }
-static void notify1(int code, const wchar_t *text) { print_callback("notify", 1, 1, code, text); }
+static void notify1(int code, const wchar_t *text)
+{
+    print_callback("notify", 1, 1, code, text);
+    uninit_if_asked(code);
+}
 static void session2(int code, const wchar_t *text) { print_callback("session", 2, 1, code, text); }
 static void face2(const wchar_t *text) { print_callback("face", 2, 0, 0, text); }
 static void notify2(int code, const wchar_t *text) { print_callback("notify", 2, 1, code, text); }
@@ -364,6 +382,9 @@ static void run_line(HostSession *session, char *line)
         json_emit(&begin);
         sleep_ms(ms);
         print_result(command, 0);
+    } else if (!strcmp(command, "uninit-on-notify")) {
+        uninitOnNotify = strtol(argument, NULL, 10);
+        print_result(command, 0);
     } else if (!strcmp(command, "dlopen")) {
         run_load(session, command);
     } else if (!strcmp(command, "dlclose")) {
@@ -393,6 +414,7 @@ int host_session_open(HostSession *session, const char *libraryPath)
     session->inputEnded = 0;
     session->waiting = 0;
     session->quitting = 0;
+    activeApi = &session->api;
     run_load(session, "load");
     return session->api.handle ? 0 : -1;
 }

@@ -14,6 +14,8 @@
  *   login-null | login-blank         NV_Login(NULL, NULL) | NV_Login(" ", "\t ")
  *   report <json> | report-null      NV_ReportData with the text as a wide string | NULL
  *   version                          NV_GetVersion
+ *   uninit-on-notify <code>          NV_Uninit from inside the next notification callback
+ *                                    with that code; prints {"cmd":"uninit-in-callback",...}
  *   dlclose | dlopen                 drop | take again the host's handle on the library
  *   pause <ms>                       sleep without iterating the loop
  *   loop <ms>                        let the loop run for that long before the next command
