@@ -5,6 +5,7 @@
 #include "ProbeUploadJob.h"
 #include "SerialPortList.h"
 #include "StoreRequest.h"
+#include "TimerPeriod.h"
 #include "nerova.h"
 
 #include <QDateTime>
@@ -14,7 +15,6 @@
 #include <QtConcurrent>
 
 #include <algorithm>
-#include <climits>
 
 namespace {
 
@@ -23,10 +23,8 @@ qint64 now()
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-int reportPeriodMs(int seconds)
-{
-    return static_cast<int>(qBound<qint64>(1000, static_cast<qint64>(seconds) * 1000, INT_MAX));
-}
+// An upload period of 0 would upload whenever the event loop is idle.
+constexpr int shortestReportPeriodMs = 1000;
 
 NerovaBase &base()
 {
@@ -143,7 +141,7 @@ void NerovaProbe::closeLink()
 void NerovaProbe::startReports()
 {
     if (!m_reportTimer.isActive())
-        m_reportTimer.start(reportPeriodMs(base().config()->probeInterval));
+        m_reportTimer.start(timerPeriodMs(base().config()->probeInterval, shortestReportPeriodMs));
 }
 
 // A link error loses only the incomplete line; the records stay.

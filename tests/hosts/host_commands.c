@@ -3,6 +3,7 @@
 #include "host_commands.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,6 +14,19 @@
 #ifndef NEROVA_DEFAULT_LIBRARY
 #define NEROVA_DEFAULT_LIBRARY "libnerova.so"
 #endif
+
+static char *next_word_of(char **rest)
+{
+    char *word = *rest;
+    while (*word == ' ')
+        ++word;
+    char *end = word;
+    while (*end && *end != ' ')
+        ++end;
+    *rest = *end ? end + 1 : end;
+    *end = '\0';
+    return word;
+}
 
 /* ---- JSON lines ---------------------------------------------------- */
 
@@ -179,6 +193,59 @@ void host_print_flag(const char *event, const char *stage, const char *key, int 
 
 /* ---- callbacks ----------------------------------------------------- */
 
+/* The reactions armed with "on": each runs once, inside the first callback
+ * that matches it. */
+typedef struct Reaction {
+    char callback[16];
+    int anyCode;
+    int code;
+    char command[512];
+} Reaction;
+
+/* Face callbacks come from the library's worker thread. */
+static pthread_mutex_t reactionLock = PTHREAD_MUTEX_INITIALIZER;
+static HostSession *activeSession;
+static Reaction reactions[16];
+static int reactionCount;
+
+static void run_line(HostSession *session, char *line);
+
+static void arm_reaction(char *argument)
+{
+    pthread_mutex_lock(&reactionLock);
+    if (reactionCount == (int)(sizeof reactions / sizeof reactions[0])) {
+        pthread_mutex_unlock(&reactionLock);
+        return;
+    }
+    Reaction *r = &reactions[reactionCount++];
+    char *name = next_word_of(&argument);
+    char *code = next_word_of(&argument);
+    snprintf(r->callback, sizeof r->callback, "%s", name);
+    r->anyCode = !strcmp(code, "*");
+    r->code = atoi(code);
+    snprintf(r->command, sizeof r->command, "%s", argument);
+    pthread_mutex_unlock(&reactionLock);
+}
+
+static void react(const char *name, int code)
+{
+    Reaction due[16];
+    int dueCount = 0;
+    pthread_mutex_lock(&reactionLock);
+    for (int i = 0; i < reactionCount;) {
+        if (strcmp(reactions[i].callback, name) || (!reactions[i].anyCode && reactions[i].code != code)) {
+            ++i;
+            continue;
+        }
+        due[dueCount++] = reactions[i];
+        memmove(&reactions[i], &reactions[i + 1], sizeof reactions[0] * (size_t)(reactionCount - i - 1));
+        --reactionCount;
+    }
+    pthread_mutex_unlock(&reactionLock);
+    for (int i = 0; i < dueCount; ++i)
+        run_line(activeSession, due[i].command);
+}
+
 static void print_callback(const char *name, int set, int hasCode, int code, const wchar_t *text)
 {
     JsonLine line = json_begin("callback", name);
@@ -191,29 +258,12 @@ static void print_callback(const char *name, int set, int hasCode, int code, con
     json_raw(&line, ",\"text\":");
     json_wide(&line, text);
     json_emit(&line);
-}
-
-/* The library's exports, for a callback that calls back into it. */
-static const NerovaApi *activeApi;
-/* uninit-on-notify: the notification code at which NV_Uninit is called
- * from inside the callback (once), or -1. */
-static long uninitOnNotify = -1;
-
-static void uninit_if_asked(int code)
-{
-    if (code != uninitOnNotify || !activeApi || !activeApi->uninit)
-        return;
-    uninitOnNotify = -1;
-    print_result("uninit-in-callback", activeApi->uninit());
+    react(name, code);
 }
 
 static void session1(int code, const wchar_t *text) { print_callback("session", 1, 1, code, text); }
 static void face1(const wchar_t *text) { print_callback("face", 1, 0, 0, text); }
-static void notify1(int code, const wchar_t *text)
-{
-    print_callback("notify", 1, 1, code, text);
-    uninit_if_asked(code);
-}
+static void notify1(int code, const wchar_t *text) { print_callback("notify", 1, 1, code, text); }
 static void session2(int code, const wchar_t *text) { print_callback("session", 2, 1, code, text); }
 static void face2(const wchar_t *text) { print_callback("face", 2, 0, 0, text); }
 static void notify2(int code, const wchar_t *text) { print_callback("notify", 2, 1, code, text); }
@@ -306,18 +356,7 @@ static wchar_t *wide_copy(const char *text)
     return wide;
 }
 
-static char *next_word(char **rest)
-{
-    char *word = *rest;
-    while (*word == ' ')
-        ++word;
-    char *end = word;
-    while (*end && *end != ' ')
-        ++end;
-    *rest = *end ? end + 1 : end;
-    *end = '\0';
-    return word;
-}
+#define next_word next_word_of
 
 static void sleep_ms(long ms)
 {
@@ -382,9 +421,13 @@ static void run_line(HostSession *session, char *line)
         json_emit(&begin);
         sleep_ms(ms);
         print_result(command, 0);
-    } else if (!strcmp(command, "uninit-on-notify")) {
-        uninitOnNotify = strtol(argument, NULL, 10);
+    } else if (!strcmp(command, "on")) {
+        arm_reaction(argument);
         print_result(command, 0);
+    } else if (!strcmp(command, "nest")) {
+        if (session->nest)
+            session->nest(session, (unsigned)strtoul(argument, NULL, 10));
+        print_result(command, session->nest ? 0 : -1);
     } else if (!strcmp(command, "dlopen")) {
         run_load(session, command);
     } else if (!strcmp(command, "dlclose")) {
@@ -409,12 +452,12 @@ static void run_line(HostSession *session, char *line)
 
 int host_session_open(HostSession *session, const char *libraryPath)
 {
+    activeSession = session;
     snprintf(session->libraryPath, sizeof session->libraryPath, "%s", libraryPath);
     session->inputLength = 0;
     session->inputEnded = 0;
     session->waiting = 0;
     session->quitting = 0;
-    activeApi = &session->api;
     run_load(session, "load");
     return session->api.handle ? 0 : -1;
 }

@@ -269,22 +269,22 @@ TEST_F(ProbeEndToEndTest, UnpluggingDisablingAndReplugging)
 TEST_F(ProbeEndToEndTest, TheHostMayEndTheLibraryInsideTheProbeNotices)
 {
     // Device missing at the first check.
-    auto missing = startedHost({"uninit-on-notify 6204"});
-    EXPECT_EQ(missing->reply("uninit-in-callback").value("result").toInt(-1), 0);
+    auto missing = startedHost({"on notify 6204 uninit"});
+    EXPECT_EQ(missing->reply("uninit").value("result").toInt(-1), 0);
     EXPECT_EQ(missing->run("start"), 6001);
     expectCleanExit(*missing);
 
     // Device ready, then (after a new start) the link lost.
     PseudoTerminal device(linkPath());
-    auto host = startedHost({"uninit-on-notify 6203"});
-    EXPECT_EQ(host->reply("uninit-in-callback").value("result").toInt(-1), 0);
+    auto host = startedHost({"on notify 6203 uninit"});
+    EXPECT_EQ(host->reply("uninit").value("result").toInt(-1), 0);
     device.write("x\r\n");
     logIn(*host);
     EXPECT_EQ(host->run("start"), 0);
     ASSERT_TRUE(waitForNotices(*host, 6203, 2));
-    host->run("uninit-on-notify 6204");
+    host->run("on notify 6204 uninit");
     device.unplug();
-    EXPECT_EQ(host->reply("uninit-in-callback").value("result").toInt(-1), 0);
+    EXPECT_EQ(host->reply("uninit").value("result").toInt(-1), 0);
     host->run("loop 300");
     expectCleanExit(*host);
 }
