@@ -138,6 +138,7 @@ TEST_F(ProbeEndToEndTest, LinesArriveAsRecordsStampedByTheReadThatCompletedThem)
     EXPECT_EQ(host->lines("callback", "notify").last().value("text").toString(), "Probe device is ready");
     host->run("loop 1500"); // an interval without a line sends nothing
     EXPECT_TRUE(store.requestsTo("/probe").empty());
+    EXPECT_EQ(notices(*host, 6203), 1); // once per opening, not at every check
 
     const qint64 before = QDateTime::currentMSecsSinceEpoch();
     for (const QByteArray &piece : {QByteArray("abc"), QByteArray("def\r\n"), QByteArray("g1\r\ng2\r\n"),
