@@ -23,12 +23,15 @@ bool CameraCapture::open(const CameraInfo &camera)
 {
     release();
     const QString &source = camera.captureTarget;
-    if (!camera.isVirtual)
+    if (!camera.isVirtual) {
+        m_presence = source;
         return m_video.open(localPath(source), cv::CAP_V4L2);
+    }
     if (isStream(source))
         return m_video.open(source.toStdString());
     if (!QFileInfo(source).isFile())
         return false;
+    m_presence = source;
     if (cv::haveImageReader(localPath(source)))
         return openStill(source);
     return m_video.open(localPath(source));
@@ -36,6 +39,8 @@ bool CameraCapture::open(const CameraInfo &camera)
 
 bool CameraCapture::isOpened() const
 {
+    if (!m_presence.isEmpty() && !QFileInfo::exists(m_presence))
+        return false;
     return !m_stillPath.isEmpty() || m_video.isOpened();
 }
 
@@ -53,6 +58,7 @@ bool CameraCapture::read(cv::Mat &frame)
 void CameraCapture::release()
 {
     m_video.release();
+    m_presence.clear();
     m_stillPath.clear();
     m_still.release();
     m_stillStamp = FileStamp();

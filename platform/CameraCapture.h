@@ -11,7 +11,7 @@
 // a virtual one from its still image (the same frame for ever, read again
 // when the file changes), video file or stream. A camera that has gone (a
 // device unplugged, an image file removed, a stream that ended) reads no
-// frame, and fails to open until it is back.
+// frame, no longer counts as open, and fails to open until it is back.
 //
 // Not thread-safe: one thread uses it at a time.
 class CameraCapture
@@ -35,6 +35,8 @@ private:
     bool readStill(cv::Mat &frame);
 
     cv::VideoCapture m_video;
+    // The device node or file that must exist for the camera to be there.
+    QString m_presence;
     QString m_stillPath;
     cv::Mat m_still;
     FileStamp m_stillStamp;

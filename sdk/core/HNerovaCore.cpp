@@ -3,6 +3,7 @@
 #include "ConfigWatcher.h"
 #include "InstallDir.h"
 #include "LogGroup.h"
+#include "NerovaFace.h"
 #include "NerovaLog.h"
 #include "StoreProtocol.h"
 #include "StoreRequest.h"
@@ -32,6 +33,7 @@ HNerovaCore::HNerovaCore(NV_SessionCallback sessionCallback, NV_FaceCallback fac
 HNerovaCore::~HNerovaCore()
 {
     Stop();
+    m_face.reset();
 }
 
 // The core's own reading: the Log group (which may rename the core's
@@ -77,6 +79,7 @@ int HNerovaCore::Initialise()
     m_initialised = true;
     logCoreInfo(QStringLiteral("Init success"));
     logSystemInfo();
+    m_face = std::make_unique<NerovaFace>();
     return NV_OK;
 }
 
@@ -107,6 +110,8 @@ int HNerovaCore::Start()
     m_base.logInfo(QStringLiteral("Start working"));
     if (m_started)
         return NV_OK;
+    if (m_face)
+        m_face->Start();
     m_started = true;
     return NV_OK;
 }
@@ -116,6 +121,8 @@ int HNerovaCore::Stop()
     if (!m_initialised)
         return NV_ERR_NOT_INIT;
     m_base.logInfo(QStringLiteral("Stop working"));
+    if (m_face)
+        m_face->Stop();
     m_started = false;
     return NV_OK;
 }

@@ -11,6 +11,7 @@
 #include <memory>
 
 class ConfigWatcher;
+class NerovaFace;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -68,6 +69,8 @@ private:
     QByteArray m_password;
     // Declared before the members that may log through it on destruction.
     NerovaBase m_base;
+    // Declared after the base, so it goes first; it joins its loop then.
+    std::unique_ptr<NerovaFace> m_face;
     std::unique_ptr<QSettings> m_settings;
     ConfigWatcher *m_watcher = nullptr;
     QNetworkAccessManager *m_network = nullptr;

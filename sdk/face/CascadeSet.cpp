@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -50,7 +51,8 @@ bool loadCascade(cv::CascadeClassifier &cascade, const QString &baseDir, const c
 {
     const QString path = baseDir.isEmpty() ? QString::fromLatin1(relativePath)
                                            : baseDir + QLatin1Char('/') + QLatin1String(relativePath);
-    return cascade.load(QFile::encodeName(path).toStdString());
+    // OpenCV would complain on the standard error about a missing file.
+    return QFileInfo::exists(path) && cascade.load(QFile::encodeName(path).toStdString());
 }
 
 } // namespace

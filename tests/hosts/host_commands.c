@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -193,12 +194,29 @@ static void print_callback(const char *name, int set, int hasCode, int code, con
     json_emit(&line);
 }
 
-static void session1(int code, const wchar_t *text) { print_callback("session", 1, 1, code, text); }
-static void face1(const wchar_t *text) { print_callback("face", 1, 0, 0, text); }
-static void notify1(int code, const wchar_t *text) { print_callback("notify", 1, 1, code, text); }
-static void session2(int code, const wchar_t *text) { print_callback("session", 2, 1, code, text); }
-static void face2(const wchar_t *text) { print_callback("face", 2, 0, 0, text); }
-static void notify2(int code, const wchar_t *text) { print_callback("notify", 2, 1, code, text); }
+/* Armed by "uninit-in": the next callback of that name (and code, unless
+ * -1) calls NV_Uninit from inside itself, once. */
+static _Atomic(HostSession *) armedSession;
+static char armedCallback[16];
+static int armedCode = -1;
+
+static void callback(const char *name, int set, int hasCode, int code, const wchar_t *text)
+{
+    print_callback(name, set, hasCode, code, text);
+    HostSession *session = atomic_load(&armedSession);
+    if (!session || strcmp(armedCallback, name) != 0 || (armedCode != -1 && armedCode != code))
+        return;
+    if (!atomic_compare_exchange_strong(&armedSession, &session, NULL))
+        return;
+    print_result("uninit-in-callback", session->api.uninit());
+}
+
+static void session1(int code, const wchar_t *text) { callback("session", 1, 1, code, text); }
+static void face1(const wchar_t *text) { callback("face", 1, 0, 0, text); }
+static void notify1(int code, const wchar_t *text) { callback("notify", 1, 1, code, text); }
+static void session2(int code, const wchar_t *text) { callback("session", 2, 1, code, text); }
+static void face2(const wchar_t *text) { callback("face", 2, 0, 0, text); }
+static void notify2(int code, const wchar_t *text) { callback("notify", 2, 1, code, text); }
 
 /* ---- the library --------------------------------------------------- */
 
@@ -331,6 +349,13 @@ static int run_export(HostSession *session, const char *command, char *argument,
         *result = api->login(" ", "\t ");
     else if (!strcmp(command, "report-null"))
         *result = api->reportData(NULL);
+    else if (!strcmp(command, "uninit-in")) {
+        snprintf(armedCallback, sizeof armedCallback, "%s", next_word(&argument));
+        const char *code = next_word(&argument);
+        armedCode = *code ? atoi(code) : -1;
+        atomic_store(&armedSession, session);
+        *result = 0;
+    }
     else if (!strcmp(command, "login")) {
         char *user = next_word(&argument);
         *result = api->login(user, next_word(&argument));

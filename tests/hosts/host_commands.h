@@ -13,6 +13,8 @@
  *   login <user> <password>          NV_Login with UTF-8 texts
  *   login-null | login-blank         NV_Login(NULL, NULL) | NV_Login(" ", "\t ")
  *   report <json> | report-null      NV_ReportData with the text as a wide string | NULL
+ *   uninit-in <callback> [code]      the next session|face|notify callback (with that
+ *                                    code) calls NV_Uninit inside itself, once
  *   version                          NV_GetVersion
  *   dlclose | dlopen                 drop | take again the host's handle on the library
  *   pause <ms>                       sleep without iterating the loop

@@ -123,6 +123,7 @@ TEST_F(VirtualCaptureTest, StillImageIsServedUntilItChangesAndFailsOnceRemoved)
     EXPECT_GT(cv::norm(first, frame, cv::NORM_INF), 0) << "the changed file is read again";
 
     QFile::remove(scene);
+    EXPECT_FALSE(capture.isOpened());
     EXPECT_FALSE(capture.read(frame));
     EXPECT_TRUE(frame.empty());
     capture.release();

@@ -47,7 +47,9 @@ void SessionFixture::TearDown()
 void SessionFixture::startCore(const QString &base, const QString &serverSection)
 {
     install.writeConfig(TestInstall::fileLogGroup("nerova") + "[Server]\nServer=" + base + "\n" + serverSection
-                        + "[Nerova]\nDeviceId=S-1\n");
+                        + "[Nerova]\nDeviceId=S-1\n"
+                        // The camera is not what these tests are about: no notices from its check.
+                        + "[Face]\nFaceEnabled=false\n");
     core = std::make_unique<HNerovaCore>(onSession, onFace, onNotify);
     core->setRequestTimeout(2000);
     ASSERT_EQ(core->Initialise(), 0);
