@@ -1,5 +1,6 @@
 #include "LogGroup.h"
 
+#include "ConfigKeys.h"
 #include "NerovaConfig.h"
 
 #include <QFileInfo>
@@ -206,7 +207,7 @@ void mapAppender(Properties &properties, const QString &appenderKey)
 LogGroup LogGroup::read(QSettings &settings, const QString &logDir)
 {
     LogGroup group;
-    settings.beginGroup(QStringLiteral("Log"));
+    settings.beginGroup(QLatin1String(ConfigKeys::Log));
     const QStringList keys = settings.childKeys();
     for (const QString &key : keys) {
         if (key.trimmed().startsWith(QLatin1Char('#')))

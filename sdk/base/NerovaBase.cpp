@@ -1,7 +1,6 @@
 #include "NerovaBase.h"
 
 #include "ConfigWatcher.h"
-#include "InstallDir.h"
 #include "LogGroup.h"
 #include "NerovaLog.h"
 
@@ -13,6 +12,17 @@
 
 namespace {
 std::atomic<NerovaBase *> currentInstance{nullptr};
+thread_local int hostCallbackDepth = 0;
+
+// Counts the host callbacks running on this thread.
+class HostCallbackScope
+{
+public:
+    HostCallbackScope() { ++hostCallbackDepth; }
+    ~HostCallbackScope() { --hostCallbackDepth; }
+    HostCallbackScope(const HostCallbackScope &) = delete;
+    HostCallbackScope &operator=(const HostCallbackScope &) = delete;
+};
 
 std::wstring wide(const QString &text)
 {
@@ -21,19 +31,16 @@ std::wstring wide(const QString &text)
 } // namespace
 
 NerovaBase::NerovaBase()
-    : m_config(std::make_shared<const NerovaConfig>())
+    : m_paths(InstallPaths::current())
+    , m_config(std::make_shared<const NerovaConfig>())
 {
     currentInstance = this;
-    m_applicationDir = InstallDir::path();
-    m_logDir = m_applicationDir + QStringLiteral("/log/");
-    m_configFile = m_applicationDir + QStringLiteral("/conf/default.ini");
-    m_dataDir = m_applicationDir + QStringLiteral("/data/");
-    QDir::setCurrent(m_applicationDir);
-    m_settings = std::make_unique<QSettings>(m_configFile, QSettings::IniFormat);
+    QDir::setCurrent(m_paths.applicationDir);
+    m_settings = std::make_unique<QSettings>(m_paths.configFile, QSettings::IniFormat);
     loadConfiguration();
-    m_watcher = new ConfigWatcher(m_configFile, this);
+    m_watcher = new ConfigWatcher(m_paths.configFile, this);
     connect(m_watcher, &ConfigWatcher::fileChanged, this, &NerovaBase::TriggerConfUpdated);
-    if (m_translator.load(m_applicationDir + QStringLiteral("/lang/zh-CN.lng")))
+    if (m_translator.load(m_paths.translationFile))
         QCoreApplication::installTranslator(&m_translator);
 }
 
@@ -58,7 +65,7 @@ void NerovaBase::TriggerConfUpdated(const QString &strConfFile)
 void NerovaBase::loadConfiguration()
 {
     m_settings->sync();
-    const LogGroup logGroup = LogGroup::read(*m_settings, m_logDir);
+    const LogGroup logGroup = LogGroup::read(*m_settings, m_paths.logDir);
     NerovaLog::Logger logger = NerovaLog::logger(logGroup.loggerName);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -94,8 +101,10 @@ void NerovaBase::sessionCallback(int code, const QString &text) const
         std::lock_guard<std::mutex> lock(m_mutex);
         callback = m_sessionCallback;
     }
-    if (callback)
+    if (callback) {
+        HostCallbackScope scope;
         callback(code, wide(text).c_str());
+    }
 }
 
 void NerovaBase::faceCallback(const QString &text) const
@@ -105,8 +114,10 @@ void NerovaBase::faceCallback(const QString &text) const
         std::lock_guard<std::mutex> lock(m_mutex);
         callback = m_faceCallback;
     }
-    if (callback)
+    if (callback) {
+        HostCallbackScope scope;
         callback(wide(text).c_str());
+    }
 }
 
 void NerovaBase::notifyCallback(int code, const QString &text) const
@@ -116,8 +127,10 @@ void NerovaBase::notifyCallback(int code, const QString &text) const
         std::lock_guard<std::mutex> lock(m_mutex);
         callback = m_notifyCallback;
     }
-    if (callback)
+    if (callback) {
+        HostCallbackScope scope;
         callback(code, wide(text).c_str());
+    }
 }
 
 QString NerovaBase::sessionToken() const
@@ -169,4 +182,14 @@ void NerovaBase::logInfo(const QString &text) const
 void NerovaBase::logError(const QString &text) const
 {
     NerovaLog::error(logger(), text);
+}
+
+bool NerovaBase::isInsideHostCallback()
+{
+    return hostCallbackDepth > 0;
+}
+
+void NerovaBase::requestSessionEnd()
+{
+    emit sessionEndRequested();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "InstallPaths.h"
 #include "NerovaConfig.h"
 #include "NerovaLog.h"
 #include "nerova.h"
@@ -42,15 +43,28 @@ public:
     void setSession(const QString &token, const QString &brandId);
     void clearSession();
 
-    QString applicationDir() const { return m_applicationDir; }
-    QString logDir() const { return m_logDir; }
-    QString dataDir() const { return m_dataDir; }
-    QString configFile() const { return m_configFile; }
+    // Resolved once, at construction; the core reads the same paths.
+    const InstallPaths &paths() const { return m_paths; }
+    QString applicationDir() const { return m_paths.applicationDir; }
+    QString logDir() const { return m_paths.logDir; }
+    QString dataDir() const { return m_paths.dataDir; }
+    QString configFile() const { return m_paths.configFile; }
     QString loggerName() const;
 
     void logTrace(const QString &text) const;
     void logInfo(const QString &text) const;
     void logError(const QString &text) const;
+
+    // True while this thread runs a host callback: the host may call any
+    // export from there, so nothing that called it may be destroyed now.
+    static bool isInsideHostCallback();
+
+    // From any thread: ends the session on the host thread (the core stops
+    // the workers and clears the session, then tells the host 6106).
+    void requestSessionEnd();
+
+signals:
+    void sessionEndRequested();
 
 public slots:
     void TriggerConfUpdated(const QString &strConfFile);
@@ -63,10 +77,7 @@ private:
     NV_SessionCallback m_sessionCallback = nullptr;
     NV_FaceCallback m_faceCallback = nullptr;
     NV_NotifyCallback m_notifyCallback = nullptr;
-    QString m_applicationDir;
-    QString m_logDir;
-    QString m_dataDir;
-    QString m_configFile;
+    InstallPaths m_paths;
     std::unique_ptr<QSettings> m_settings;
     QString m_loggerName;
     // The logger of m_loggerName, looked up once per reload rather than on

@@ -1,5 +1,8 @@
 #include "NerovaConfig.h"
 
+#include "ConfigKeys.h"
+#include "TimerPeriod.h"
+
 #include <QSettings>
 #include <QStringList>
 #include <QVariant>
@@ -65,43 +68,43 @@ NerovaConfig NerovaConfig::read(QSettings &settings)
 {
     const KeyReader keys(settings);
     NerovaConfig c;
-    c.server = keys.text("Server/Server");
-    c.deviceId = keys.text("Nerova/DeviceId");
-    c.checkDeviceInterval = keys.integer("Nerova/CheckDeviceInterval", 0);
-    c.probeEnabled = keys.boolean("Probe/ProbeEnabled", true);
-    c.probeDevice = keys.text("Probe/ProbeDevice");
-    c.probeInterval = keys.integer("Probe/ProbeInterval", 300);
-    c.probeUrl = c.server + keys.text("Server/ProbeUrl");
-    c.faceEnabled = keys.boolean("Face/FaceEnabled", true);
-    c.faceDevice = keys.text("Face/FaceDevice");
-    c.faceInterval = keys.integer("Face/FaceInterval", 5);
-    c.faceThreshold = keys.integer("Face/FaceThreshold", 80);
-    c.faceBlurEnabled = keys.boolean("Face/FaceBlurEnabled", false);
-    c.faceBlurThreshold = keys.integer("Face/FaceBlurThreshold", 80);
-    c.faceBrightEnabled = keys.boolean("Face/FaceBrightEnabled", false);
-    c.faceBrightThreshold = keys.integer("Face/FaceBrightThreshold", 80);
-    c.faceLeftEye = keys.boolean("Face/FaceLeftEye", true);
-    c.faceRightEye = keys.boolean("Face/FaceRightEye", true);
-    c.faceNose = keys.boolean("Face/FaceNose", true);
-    c.faceMouth = keys.boolean("Face/FaceMouth", true);
-    c.baiduThreshold = keys.integer("Baidu/BaiduThreshold", 80);
-    c.baiduSearchQuality = keys.text("Baidu/BaiduSearchQuality", QStringLiteral("NONE"));
-    c.baiduRegisterQuality = keys.text("Baidu/BaiduRegisterQuality", QStringLiteral("NORMAL"));
-    c.faceTokenServer = keys.text("Baidu/FaceTokenServer");
-    c.faceAddUrl = keys.text("Baidu/FaceAddUrl");
-    c.faceSearchUrl = keys.text("Baidu/FaceSearchUrl");
-    c.baiduGroup = keys.text("Baidu/BaiduGroup");
-    c.uidUrl = c.server + keys.text("Server/UIdUrl");
-    c.addUserUrl = c.server + keys.text("Server/AddUserUrl");
-    c.tradeUrl = c.server + keys.text("Server/TradeUrl");
-    c.proxyEnabled = keys.boolean("Nerova/ProxyEnabled", false);
-    c.proxyHost = keys.text("Nerova/ProxyHost");
-    c.proxyPort = keys.integer("Nerova/ProxyPort", 0);
-    c.debugMode = keys.boolean("Nerova/DebugMode", false);
+    c.server = keys.text(ConfigKeys::Server);
+    c.deviceId = keys.text(ConfigKeys::DeviceId);
+    c.checkDeviceInterval = keys.integer(ConfigKeys::CheckDeviceInterval, 0);
+    c.probeEnabled = keys.boolean(ConfigKeys::ProbeEnabled, true);
+    c.probeDevice = keys.text(ConfigKeys::ProbeDevice);
+    c.probeInterval = keys.integer(ConfigKeys::ProbeInterval, 300);
+    c.probeUrl = c.server + keys.text(ConfigKeys::ProbeUrl);
+    c.faceEnabled = keys.boolean(ConfigKeys::FaceEnabled, true);
+    c.faceDevice = keys.text(ConfigKeys::FaceDevice);
+    c.faceInterval = keys.integer(ConfigKeys::FaceInterval, 5);
+    c.faceThreshold = keys.integer(ConfigKeys::FaceThreshold, 80);
+    c.faceBlurEnabled = keys.boolean(ConfigKeys::FaceBlurEnabled, false);
+    c.faceBlurThreshold = keys.integer(ConfigKeys::FaceBlurThreshold, 80);
+    c.faceBrightEnabled = keys.boolean(ConfigKeys::FaceBrightEnabled, false);
+    c.faceBrightThreshold = keys.integer(ConfigKeys::FaceBrightThreshold, 80);
+    c.faceLeftEye = keys.boolean(ConfigKeys::FaceLeftEye, true);
+    c.faceRightEye = keys.boolean(ConfigKeys::FaceRightEye, true);
+    c.faceNose = keys.boolean(ConfigKeys::FaceNose, true);
+    c.faceMouth = keys.boolean(ConfigKeys::FaceMouth, true);
+    c.baiduThreshold = keys.integer(ConfigKeys::BaiduThreshold, 80);
+    c.baiduSearchQuality = keys.text(ConfigKeys::BaiduSearchQuality, QStringLiteral("NONE"));
+    c.baiduRegisterQuality = keys.text(ConfigKeys::BaiduRegisterQuality, QStringLiteral("NORMAL"));
+    c.faceTokenServer = keys.text(ConfigKeys::FaceTokenServer);
+    c.faceAddUrl = keys.text(ConfigKeys::FaceAddUrl);
+    c.faceSearchUrl = keys.text(ConfigKeys::FaceSearchUrl);
+    c.baiduGroup = keys.text(ConfigKeys::BaiduGroup);
+    c.uidUrl = c.server + keys.text(ConfigKeys::UIdUrl);
+    c.addUserUrl = c.server + keys.text(ConfigKeys::AddUserUrl);
+    c.tradeUrl = c.server + keys.text(ConfigKeys::TradeUrl);
+    c.proxyEnabled = keys.boolean(ConfigKeys::ProxyEnabled, false);
+    c.proxyHost = keys.text(ConfigKeys::ProxyHost);
+    c.proxyPort = keys.integer(ConfigKeys::ProxyPort, 0);
+    c.debugMode = keys.boolean(ConfigKeys::DebugMode, false);
     return c;
 }
 
 int NerovaConfig::deviceCheckPeriodMs() const
 {
-    return checkDeviceInterval > 0 ? checkDeviceInterval * 1000 : 1000;
+    return timerPeriodMs(checkDeviceInterval, 1000);
 }

@@ -1,7 +1,7 @@
 #include "HNerovaCore.h"
 
 #include "ConfigWatcher.h"
-#include "InstallDir.h"
+#include "ConfigKeys.h"
 #include "LogGroup.h"
 #include "NerovaFace.h"
 #include "NerovaLog.h"
@@ -19,21 +19,31 @@ HNerovaCore::HNerovaCore(NV_SessionCallback sessionCallback, NV_FaceCallback fac
                          NV_NotifyCallback notifyCallback)
     : m_requestTimeoutMs(StoreRequest::defaultTimeoutMs)
 {
-    m_applicationDir = InstallDir::path();
-    m_configDir = m_applicationDir + QStringLiteral("/conf/");
-    m_configFile = m_configDir + QStringLiteral("default.ini");
-    m_logDir = m_applicationDir + QStringLiteral("/log/");
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("utf-8"));
-    m_settings = std::make_unique<QSettings>(m_configFile, QSettings::IniFormat);
+    m_settings = std::make_unique<QSettings>(m_base.paths().configFile, QSettings::IniFormat);
     loadConfiguration();
     m_base.setCallbacks(sessionCallback, faceCallback, notifyCallback);
+    connect(&m_base, &NerovaBase::sessionEndRequested, this, &HNerovaCore::EndSession, Qt::QueuedConnection);
     applyProxy();
 }
 
+// The network manager is a child, which QObject would delete only after the
+// base is gone: it and its replies go first, unheard.
 HNerovaCore::~HNerovaCore()
 {
     Stop();
     m_face.reset();
+    if (m_network) {
+        m_network->disconnect(this);
+        delete m_network;
+        m_network = nullptr;
+    }
+}
+
+void HNerovaCore::Retire()
+{
+    Stop();
+    m_base.setCallbacks(nullptr, nullptr, nullptr);
 }
 
 // The core's own reading: the Log group (which may rename the core's
@@ -41,13 +51,13 @@ HNerovaCore::~HNerovaCore()
 void HNerovaCore::loadConfiguration()
 {
     m_settings->sync();
-    const LogGroup logGroup = LogGroup::read(*m_settings, m_logDir);
+    const LogGroup logGroup = LogGroup::read(*m_settings, m_base.paths().logDir);
     if (!logGroup.loggerName.isEmpty())
         m_loggerName = logGroup.loggerName;
     logGroup.apply();
-    m_serverBase = NerovaConfig::textValue(m_settings->value(QStringLiteral("Server/Server")));
-    m_loginUrl = m_serverBase + NerovaConfig::textValue(m_settings->value(QStringLiteral("Server/LoginUrl")));
-    m_storeNumber = NerovaConfig::textValue(m_settings->value(QStringLiteral("Nerova/DeviceId")));
+    m_serverBase = NerovaConfig::textValue(m_settings->value(QLatin1String(ConfigKeys::Server)));
+    m_loginUrl = m_serverBase + NerovaConfig::textValue(m_settings->value(QLatin1String(ConfigKeys::LoginUrl)));
+    m_storeNumber = NerovaConfig::textValue(m_settings->value(QLatin1String(ConfigKeys::DeviceId)));
 }
 
 // The proxy is set once, when the core is built; later edits of the file
@@ -74,7 +84,7 @@ int HNerovaCore::Initialise()
     }
     m_network = new QNetworkAccessManager(this);
     connect(m_network, &QNetworkAccessManager::finished, this, &HNerovaCore::TriggerReplyFinished);
-    m_watcher = new ConfigWatcher(m_configFile, this);
+    m_watcher = new ConfigWatcher(m_base.paths().configFile, this);
     connect(m_watcher, &ConfigWatcher::fileChanged, this, &HNerovaCore::TriggerConfUpdated);
     m_initialised = true;
     logCoreInfo(QStringLiteral("Init success"));
@@ -212,18 +222,23 @@ void HNerovaCore::handleLoginAnswer(QNetworkReply *reply, const QByteArray &body
     m_base.sessionCallback(NV_SESSION_OK, answer.labelsText);
 }
 
+// The host's callback comes last: it may end the core.
 void HNerovaCore::handleTradeAnswer(const QByteArray &body)
 {
     const QJsonObject answer = StoreProtocol::replyObject(body);
     const int state = StoreProtocol::tradeState(answer);
-    if (state == 401) {
-        if (m_initialised) {
-            Stop();
-            m_base.clearSession();
-        }
-        m_base.sessionCallback(NV_SESSION_INVALID_TOKEN, tr("Invalid token"));
-    } else if (state != 0) {
-        m_base.notifyCallback(NV_NOTIFY_TRADE_REFUSED, answer.value(QStringLiteral("msg")).toString());
-    }
     m_base.logTrace(QStringLiteral("Report trace data result: %1").arg(QString::fromUtf8(body)));
+    if (state == 401)
+        EndSession();
+    else if (state != 0)
+        m_base.notifyCallback(NV_NOTIFY_TRADE_REFUSED, answer.value(QStringLiteral("msg")).toString());
+}
+
+void HNerovaCore::EndSession()
+{
+    if (m_initialised) {
+        Stop();
+        m_base.clearSession();
+    }
+    m_base.sessionCallback(NV_SESSION_INVALID_TOKEN, tr("Invalid token"));
 }

@@ -33,6 +33,10 @@ public:
     int Login(const QByteArray &userName, const QByteArray &password);
     int Logout();
     int ReportData(const QString &data);
+    // NV_Uninit's first half: the workers stop and the host hears nothing
+    // more from this core, which may then be destroyed at once or, when the
+    // host is inside one of its callbacks, once that call has returned.
+    void Retire();
 
     bool isInitialised() const { return m_initialised; }
     bool isStarted() const { return m_started; }
@@ -46,6 +50,10 @@ public:
 public slots:
     void TriggerConfUpdated(const QString &strConfFile);
     void TriggerReplyFinished(QNetworkReply *reply);
+    // The one way a session ends on the server's word: the workers stop,
+    // the token and brand are cleared, then the host hears 6106. Runs on the
+    // host thread; workers ask for it through NerovaBase::requestSessionEnd().
+    void EndSession();
 
 private:
     void loadConfiguration();
@@ -57,19 +65,17 @@ private:
 
     bool m_initialised = false;
     bool m_started = false;
-    QString m_applicationDir;
-    QString m_configDir;
-    QString m_configFile;
-    QString m_logDir;
     QString m_loggerName = QStringLiteral("default");
     QString m_serverBase;
     QString m_loginUrl;
     QString m_storeNumber;
     QString m_userName;
     QByteArray m_password;
-    // Declared before the members that may log through it on destruction.
+    // Declared before the members that may log through it on destruction;
+    // it owns the installation paths the core reads too.
     NerovaBase m_base;
-    // Declared after the base, so it goes first; it joins its loop then.
+    // The workers are declared after the base, so that they are stopped and
+    // destroyed (the face loop joined) before it goes.
     std::unique_ptr<NerovaFace> m_face;
     std::unique_ptr<QSettings> m_settings;
     ConfigWatcher *m_watcher = nullptr;

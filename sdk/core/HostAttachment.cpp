@@ -1,5 +1,7 @@
 #include "HostAttachment.h"
 
+#include "NerovaBase.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
@@ -8,6 +10,10 @@
 #include <glib.h>
 
 #include <cstdio>
+
+// Exported by QtCore (declared in its private headers): the number of events
+// posted to the current thread and not yet delivered.
+uint qGlobalPostedEventsCount();
 
 namespace {
 
@@ -18,28 +24,37 @@ QCoreApplication *bootstrapApp = nullptr;
 GSource *flushSource = nullptr;
 bool dispatcherIsGlib = true;
 
+// The prepare and check steps only tell GLib whether Qt holds posted
+// events; the flush, and with it every host callback it leads to, runs in
+// the dispatch step. A host may run a nested iteration of its loop inside a
+// callback, and GLib allows that only from dispatch (the source may recurse).
+//
+// Prepare never claims readiness: an event that can never be delivered at
+// this loop level would otherwise make every poll return at once. Posting an
+// event wakes the context anyway.
 gboolean flushPrepare(GSource *, gint *timeout)
 {
     *timeout = -1;
     return FALSE;
 }
 
-// GLib calls the check step of every source on each iteration of the
-// context, so the host's loop flushes Qt's posted events whatever woke it.
+gboolean flushCheck(GSource *)
+{
+    return QCoreApplication::instance() && qGlobalPostedEventsCount() > 0;
+}
+
 // Qt's own dispatcher delivers a deleteLater() made outside any event
 // handler only inside a Qt event loop, which a non-Qt host never runs: the
-// deferred deletes are asked for explicitly.
-gboolean flushCheck(GSource *)
+// deferred deletes are asked for explicitly. Not while a host callback runs
+// a nested loop, though: the objects whose handlers called the host are
+// still on the stack below it, and some of them are due for deletion.
+gboolean flushDispatch(GSource *, GSourceFunc, gpointer)
 {
     if (QCoreApplication::instance()) {
         QCoreApplication::sendPostedEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (!NerovaBase::isInsideHostCallback())
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
-    return FALSE;
-}
-
-gboolean flushDispatch(GSource *, GSourceFunc, gpointer)
-{
     return G_SOURCE_CONTINUE;
 }
 
@@ -52,6 +67,7 @@ void attachFlushSource()
 {
     GMainContext *context = g_main_context_ref_thread_default();
     flushSource = g_source_new(&flushFuncs, sizeof(GSource));
+    g_source_set_can_recurse(flushSource, TRUE);
     g_source_attach(flushSource, context);
     g_main_context_unref(context);
 }

@@ -5,13 +5,42 @@
 #include "NerovaBase.h"
 #include "nerova.h"
 
+#include <QMetaObject>
 #include <QString>
+#include <QThread>
+
+#include <mutex>
 
 namespace {
 
 const char version[] = "1.0.10";
 
+// Written only on the host thread, under the mutex; another thread reads it
+// under the mutex.
 HNerovaCore *core = nullptr;
+QThread *hostThread = nullptr;
+std::mutex coreMutex;
+
+void setCore(HNerovaCore *value)
+{
+    std::lock_guard<std::mutex> lock(coreMutex);
+    core = value;
+    hostThread = value ? QThread::currentThread() : hostThread;
+}
+
+// An export called on another thread than the host's (from inside a face
+// callback, which comes from the detection loop's thread) is run on the
+// host thread once it is back in its loop; the call itself answers 0. Run
+// there and then, NV_Uninit would wait for the very loop that called it.
+template <typename Export>
+bool forwardedToHostThread(Export again)
+{
+    std::lock_guard<std::mutex> lock(coreMutex);
+    if (!core || QThread::currentThread() == hostThread)
+        return false;
+    QMetaObject::invokeMethod(core, again, Qt::QueuedConnection);
+    return true;
+}
 
 template <typename Action>
 int guarded(Action action, int onException)
@@ -34,14 +63,19 @@ void reportDeliveryProblem()
 int createCore(NV_SessionCallback sessionCallback, NV_FaceCallback faceCallback, NV_NotifyCallback notifyCallback)
 {
     try {
-        core = new HNerovaCore(sessionCallback, faceCallback, notifyCallback);
+        setCore(new HNerovaCore(sessionCallback, faceCallback, notifyCallback));
     } catch (...) {
-        core = nullptr;
+        setCore(nullptr);
         return NV_ERR_INIT;
     }
     const int result = core->Initialise();
     reportDeliveryProblem();
     return result;
+}
+
+int reportDataText(const QString &text)
+{
+    return core ? core->ReportData(text) : NV_ERR_NOT_INIT;
 }
 
 } // namespace
@@ -54,7 +88,11 @@ NV_API int NV_CALL NV_Init(NV_SessionCallback sessionCallback, NV_FaceCallback f
     if (!sessionCallback || !faceCallback || !notifyCallback)
         return NV_ERR_INIT;
     return guarded(
-        [&] { return core ? core->Initialise() : createCore(sessionCallback, faceCallback, notifyCallback); },
+        [&] {
+            if (forwardedToHostThread([] { core->Initialise(); }))
+                return NV_OK;
+            return core ? core->Initialise() : createCore(sessionCallback, faceCallback, notifyCallback);
+        },
         NV_ERR_INIT);
 }
 
@@ -62,12 +100,19 @@ NV_API int NV_CALL NV_Uninit(void)
 {
     return guarded(
         [] {
+            if (forwardedToHostThread([] { NV_Uninit(); }))
+                return NV_OK;
             if (!core)
                 return NV_OK;
-            core->Stop();
             HNerovaCore *doomed = core;
-            core = nullptr;
-            delete doomed;
+            setCore(nullptr);
+            doomed->Retire();
+            // Inside a host callback the core's own code is still on the
+            // stack below the host: it goes once that has returned.
+            if (NerovaBase::isInsideHostCallback())
+                doomed->deleteLater();
+            else
+                delete doomed;
             return NV_OK;
         },
         NV_OK);
@@ -75,12 +120,24 @@ NV_API int NV_CALL NV_Uninit(void)
 
 NV_API int NV_CALL NV_Start(void)
 {
-    return guarded([] { return core ? core->Start() : NV_ERR_NOT_INIT; }, NV_ERR_NOT_INIT);
+    return guarded(
+        [] {
+            if (forwardedToHostThread([] { NV_Start(); }))
+                return NV_OK;
+            return core ? core->Start() : NV_ERR_NOT_INIT;
+        },
+        NV_ERR_NOT_INIT);
 }
 
 NV_API int NV_CALL NV_Stop(void)
 {
-    return guarded([] { return core ? core->Stop() : NV_ERR_NOT_INIT; }, NV_ERR_NOT_INIT);
+    return guarded(
+        [] {
+            if (forwardedToHostThread([] { NV_Stop(); }))
+                return NV_OK;
+            return core ? core->Stop() : NV_ERR_NOT_INIT;
+        },
+        NV_ERR_NOT_INIT);
 }
 
 // A null text counts as empty, which the core refuses with 6005.
@@ -88,25 +145,36 @@ NV_API int NV_CALL NV_Login(const char *userName, const char *password)
 {
     return guarded(
         [&] {
+            const QByteArray user(userName ? userName : "");
+            const QByteArray secret(password ? password : "");
+            if (forwardedToHostThread([user, secret] { NV_Login(user.constData(), secret.constData()); }))
+                return NV_OK;
             if (!core)
                 return NV_ERR_NOT_INIT;
-            return core->Login(QByteArray(userName ? userName : ""), QByteArray(password ? password : ""));
+            return core->Login(user, secret);
         },
         NV_ERR_NOT_INIT);
 }
 
 NV_API int NV_CALL NV_Logout(void)
 {
-    return guarded([] { return core ? core->Logout() : NV_ERR_NOT_INIT; }, NV_ERR_NOT_INIT);
+    return guarded(
+        [] {
+            if (forwardedToHostThread([] { NV_Logout(); }))
+                return NV_OK;
+            return core ? core->Logout() : NV_ERR_NOT_INIT;
+        },
+        NV_ERR_NOT_INIT);
 }
 
 NV_API int NV_CALL NV_ReportData(const wchar_t *data)
 {
     return guarded(
         [&] {
-            if (!core)
-                return NV_ERR_NOT_INIT;
-            return core->ReportData(data ? QString::fromWCharArray(data) : QString());
+            const QString text = data ? QString::fromWCharArray(data) : QString();
+            if (forwardedToHostThread([text] { reportDataText(text); }))
+                return NV_OK;
+            return reportDataText(text);
         },
         NV_ERR_NOT_INIT);
 }

@@ -3,6 +3,7 @@
 #include "FaceCloud.h"
 #include "FaceDetection.h"
 #include "NerovaBase.h"
+#include "TimerPeriod.h"
 #include "nerova.h"
 
 #include <QCoreApplication>
@@ -11,10 +12,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -27,10 +30,47 @@ const int tokenRetryMs = 1000;
 
 } // namespace
 
+// A host may leave without ending the library. The loops still running then
+// are ended before the process takes down what they use: this registry is
+// made after the global thread pool (and the logging), so it goes first.
+class NerovaFace::RunningWorkers
+{
+public:
+    static RunningWorkers &instance()
+    {
+        QThreadPool::globalInstance();
+        static RunningWorkers workers;
+        return workers;
+    }
+    void add(NerovaFace *face)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_faces.insert(face);
+    }
+    void remove(NerovaFace *face)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_faces.erase(face);
+    }
+    ~RunningWorkers()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (NerovaFace *face : m_faces) {
+            face->m_stopRequested = true;
+            face->joinLoop();
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::set<NerovaFace *> m_faces;
+};
+
 NerovaFace::NerovaFace(QObject *parent)
     : QObject(parent)
     , m_base(*NerovaBase::instance())
 {
+    RunningWorkers::instance().add(this);
     LoadClassifiers();
     m_checkTimer = new QTimer(this);
     connect(m_checkTimer, SIGNAL(timeout()), this, SLOT(TriggerCheckDevice()));
@@ -41,6 +81,7 @@ NerovaFace::~NerovaFace()
     m_checkTimer->stop();
     m_stopRequested = true;
     joinLoop();
+    RunningWorkers::instance().remove(this);
     std::lock_guard<std::mutex> lock(m_cameraMutex);
     m_capture.release();
 }
@@ -244,7 +285,7 @@ void NerovaFace::waitFaceInterval()
 {
     QElapsedTimer timer;
     timer.start();
-    while (!m_stopRequested && timer.elapsed() < qint64(m_base.config()->faceInterval) * 1000) {
+    while (!m_stopRequested && timer.elapsed() < timerPeriodMs(m_base.config()->faceInterval)) {
         QCoreApplication::processEvents();
         QThread::msleep(waitStepMs);
     }

@@ -38,6 +38,8 @@ public slots:
     void TriggerCheckDevice();
 
 private:
+    class RunningWorkers;
+
     void LoadClassifiers();
     void StartFace();
     void startLoop();

@@ -125,16 +125,27 @@ TEST_F(FaceWorkerTest, StopAndUninitWhileTheLoopWaits)
     EXPECT_TRUE(host->exitedCleanly()) << host->errorOutput().toStdString();
 }
 
+// A host that leaves without NV_Stop or NV_Uninit: the loop ends before
+// the process takes its libraries down.
+TEST_F(FaceWorkerTest, HostExitsWhileTheLoopRuns)
+{
+    auto host = startedHost();
+    EXPECT_EQ(host->run("start"), 0);
+    ASSERT_TRUE(awaitNotice(*host, 6201));
+    ASSERT_TRUE(host->finish());
+    EXPECT_TRUE(host->exitedCleanly()) << host->errorOutput().toStdString();
+    EXPECT_EQ(log().count("StartFace Exit"), 1);
+}
+
 TEST_F(FaceWorkerTest, HostEndsTheLibraryInsideTheCameraNotices)
 {
     for (const int code : {6201, 6202}) {
         if (code == 6202)
             configure("no such camera");
         auto host = startedHost();
-        EXPECT_EQ(host->run(QString("uninit-in notify %1").arg(code)), 0);
+        EXPECT_EQ(host->run(QString("on notify %1 uninit").arg(code)), 0);
         EXPECT_EQ(host->run("start"), 0);
-        EXPECT_TRUE(host->loopUntil([&] { return !host->lines("cmd", "uninit-in-callback").isEmpty(); }, 8000))
-            << code;
+        EXPECT_TRUE(host->loopUntil([&] { return !host->lines("cmd", "uninit").isEmpty(); }, 8000)) << code;
         EXPECT_EQ(host->run("loop 1500"), 0);
         EXPECT_EQ(host->run("start"), 6001) << "the library has ended";
         ASSERT_TRUE(host->finish());

@@ -3,8 +3,8 @@
 #include "host_commands.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 #include <errno.h>
-#include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,6 +14,19 @@
 #ifndef NEROVA_DEFAULT_LIBRARY
 #define NEROVA_DEFAULT_LIBRARY "libnerova.so"
 #endif
+
+static char *next_word_of(char **rest)
+{
+    char *word = *rest;
+    while (*word == ' ')
+        ++word;
+    char *end = word;
+    while (*end && *end != ' ')
+        ++end;
+    *rest = *end ? end + 1 : end;
+    *end = '\0';
+    return word;
+}
 
 /* ---- JSON lines ---------------------------------------------------- */
 
@@ -180,6 +193,59 @@ void host_print_flag(const char *event, const char *stage, const char *key, int 
 
 /* ---- callbacks ----------------------------------------------------- */
 
+/* The reactions armed with "on": each runs once, inside the first callback
+ * that matches it. */
+typedef struct Reaction {
+    char callback[16];
+    int anyCode;
+    int code;
+    char command[512];
+} Reaction;
+
+/* Face callbacks come from the library's worker thread. */
+static pthread_mutex_t reactionLock = PTHREAD_MUTEX_INITIALIZER;
+static HostSession *activeSession;
+static Reaction reactions[16];
+static int reactionCount;
+
+static void run_line(HostSession *session, char *line);
+
+static void arm_reaction(char *argument)
+{
+    pthread_mutex_lock(&reactionLock);
+    if (reactionCount == (int)(sizeof reactions / sizeof reactions[0])) {
+        pthread_mutex_unlock(&reactionLock);
+        return;
+    }
+    Reaction *r = &reactions[reactionCount++];
+    char *name = next_word_of(&argument);
+    char *code = next_word_of(&argument);
+    snprintf(r->callback, sizeof r->callback, "%s", name);
+    r->anyCode = !strcmp(code, "*");
+    r->code = atoi(code);
+    snprintf(r->command, sizeof r->command, "%s", argument);
+    pthread_mutex_unlock(&reactionLock);
+}
+
+static void react(const char *name, int code)
+{
+    Reaction due[16];
+    int dueCount = 0;
+    pthread_mutex_lock(&reactionLock);
+    for (int i = 0; i < reactionCount;) {
+        if (strcmp(reactions[i].callback, name) || (!reactions[i].anyCode && reactions[i].code != code)) {
+            ++i;
+            continue;
+        }
+        due[dueCount++] = reactions[i];
+        memmove(&reactions[i], &reactions[i + 1], sizeof reactions[0] * (size_t)(reactionCount - i - 1));
+        --reactionCount;
+    }
+    pthread_mutex_unlock(&reactionLock);
+    for (int i = 0; i < dueCount; ++i)
+        run_line(activeSession, due[i].command);
+}
+
 static void print_callback(const char *name, int set, int hasCode, int code, const wchar_t *text)
 {
     JsonLine line = json_begin("callback", name);
@@ -192,31 +258,15 @@ static void print_callback(const char *name, int set, int hasCode, int code, con
     json_raw(&line, ",\"text\":");
     json_wide(&line, text);
     json_emit(&line);
+    react(name, code);
 }
 
-/* Armed by "uninit-in": the next callback of that name (and code, unless
- * -1) calls NV_Uninit from inside itself, once. */
-static _Atomic(HostSession *) armedSession;
-static char armedCallback[16];
-static int armedCode = -1;
-
-static void callback(const char *name, int set, int hasCode, int code, const wchar_t *text)
-{
-    print_callback(name, set, hasCode, code, text);
-    HostSession *session = atomic_load(&armedSession);
-    if (!session || strcmp(armedCallback, name) != 0 || (armedCode != -1 && armedCode != code))
-        return;
-    if (!atomic_compare_exchange_strong(&armedSession, &session, NULL))
-        return;
-    print_result("uninit-in-callback", session->api.uninit());
-}
-
-static void session1(int code, const wchar_t *text) { callback("session", 1, 1, code, text); }
-static void face1(const wchar_t *text) { callback("face", 1, 0, 0, text); }
-static void notify1(int code, const wchar_t *text) { callback("notify", 1, 1, code, text); }
-static void session2(int code, const wchar_t *text) { callback("session", 2, 1, code, text); }
-static void face2(const wchar_t *text) { callback("face", 2, 0, 0, text); }
-static void notify2(int code, const wchar_t *text) { callback("notify", 2, 1, code, text); }
+static void session1(int code, const wchar_t *text) { print_callback("session", 1, 1, code, text); }
+static void face1(const wchar_t *text) { print_callback("face", 1, 0, 0, text); }
+static void notify1(int code, const wchar_t *text) { print_callback("notify", 1, 1, code, text); }
+static void session2(int code, const wchar_t *text) { print_callback("session", 2, 1, code, text); }
+static void face2(const wchar_t *text) { print_callback("face", 2, 0, 0, text); }
+static void notify2(int code, const wchar_t *text) { print_callback("notify", 2, 1, code, text); }
 
 /* ---- the library --------------------------------------------------- */
 
@@ -306,18 +356,7 @@ static wchar_t *wide_copy(const char *text)
     return wide;
 }
 
-static char *next_word(char **rest)
-{
-    char *word = *rest;
-    while (*word == ' ')
-        ++word;
-    char *end = word;
-    while (*end && *end != ' ')
-        ++end;
-    *rest = *end ? end + 1 : end;
-    *end = '\0';
-    return word;
-}
+#define next_word next_word_of
 
 static void sleep_ms(long ms)
 {
@@ -349,13 +388,6 @@ static int run_export(HostSession *session, const char *command, char *argument,
         *result = api->login(" ", "\t ");
     else if (!strcmp(command, "report-null"))
         *result = api->reportData(NULL);
-    else if (!strcmp(command, "uninit-in")) {
-        snprintf(armedCallback, sizeof armedCallback, "%s", next_word(&argument));
-        const char *code = next_word(&argument);
-        armedCode = *code ? atoi(code) : -1;
-        atomic_store(&armedSession, session);
-        *result = 0;
-    }
     else if (!strcmp(command, "login")) {
         char *user = next_word(&argument);
         *result = api->login(user, next_word(&argument));
@@ -389,6 +421,13 @@ static void run_line(HostSession *session, char *line)
         json_emit(&begin);
         sleep_ms(ms);
         print_result(command, 0);
+    } else if (!strcmp(command, "on")) {
+        arm_reaction(argument);
+        print_result(command, 0);
+    } else if (!strcmp(command, "nest")) {
+        if (session->nest)
+            session->nest(session, (unsigned)strtoul(argument, NULL, 10));
+        print_result(command, session->nest ? 0 : -1);
     } else if (!strcmp(command, "dlopen")) {
         run_load(session, command);
     } else if (!strcmp(command, "dlclose")) {
@@ -413,6 +452,7 @@ static void run_line(HostSession *session, char *line)
 
 int host_session_open(HostSession *session, const char *libraryPath)
 {
+    activeSession = session;
     snprintf(session->libraryPath, sizeof session->libraryPath, "%s", libraryPath);
     session->inputLength = 0;
     session->inputEnded = 0;

@@ -13,13 +13,17 @@
  *   login <user> <password>          NV_Login with UTF-8 texts
  *   login-null | login-blank         NV_Login(NULL, NULL) | NV_Login(" ", "\t ")
  *   report <json> | report-null      NV_ReportData with the text as a wide string | NULL
- *   uninit-in <callback> [code]      the next session|face|notify callback (with that
- *                                    code) calls NV_Uninit inside itself, once
  *   version                          NV_GetVersion
  *   dlclose | dlopen                 drop | take again the host's handle on the library
  *   pause <ms>                       sleep without iterating the loop
  *   loop <ms>                        let the loop run for that long before the next command
  *   quit                             leave the loop (so does the end of the input)
+ *   on <callback> <code|*> <command> once, inside the next callback of that name
+ *                                    (session, face, notify) and code, run the
+ *                                    command (several armed for one callback run
+ *                                    in order): any export command, or
+ *   nest <ms>                        iterate the host's loop for that long from
+ *                                    where it is (inside a callback: nested)
  * Output, one JSON object a line, flushed at once:
  *   {"cmd":"init","result":0}
  *   {"callback":"session","set":1,"code":0,"text":"..."}
@@ -64,6 +68,8 @@ struct HostSession {
     void (*resumeAfter)(HostSession *session, unsigned ms);
     void (*quit)(HostSession *session);
     void (*afterCommand)(HostSession *session, const char *command);
+    /* nest: iterate the loop for ms milliseconds, then return (may be NULL). */
+    void (*nest)(HostSession *session, unsigned ms);
     void *loop;
 };
 

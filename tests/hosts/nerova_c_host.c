@@ -27,6 +27,17 @@ static void quit(HostSession *session)
     g_main_loop_quit(session->loop);
 }
 
+/* A host's nested loop, as a modal dialog runs one inside a callback. */
+static void nest(HostSession *session, unsigned ms)
+{
+    (void)session;
+    gint64 end = g_get_monotonic_time() + (gint64)ms * 1000;
+    while (g_get_monotonic_time() < end) {
+        if (!g_main_context_iteration(NULL, FALSE))
+            g_usleep(1000);
+    }
+}
+
 static gboolean on_input(GIOChannel *channel, GIOCondition condition, gpointer data)
 {
     (void)condition;
@@ -41,6 +52,7 @@ int main(int argc, char **argv)
     static HostSession session;
     session.resumeAfter = resume_after;
     session.quit = quit;
+    session.nest = nest;
     if (host_session_open(&session, host_library_path(argc, argv)) != 0)
         return 2;
 

@@ -4,6 +4,7 @@
 #include "SessionFixture.h"
 #include "StoreRequest.h"
 
+#include <QHostInfo>
 #include <QNetworkReply>
 #include <QTcpServer>
 #include <QTest>
@@ -186,6 +187,8 @@ TEST_F(LoginTest, NetworkErrorTextIsTranslated)
 // Qt writes differently once parsed is never recognised.
 TEST_F(LoginTest, LoginAddressChangedByParsingIsNeverAnswered)
 {
+    if (QHostInfo::fromName("localhost").addresses().isEmpty())
+        GTEST_SKIP() << "the name localhost does not resolve here (no /etc/hosts?)";
     store.answer("/login", R"({"state":0,"token":"t"})");
     startCore(QString("http://LocalHost:%1").arg(store.port()));
     ASSERT_EQ(core->Login("user", "secret"), 0);
