@@ -28,13 +28,13 @@ bool CameraCapture::open(const CameraInfo &camera)
         return m_video.open(localPath(source), cv::CAP_V4L2);
     }
     if (isStream(source))
-        return m_video.open(source.toStdString());
+        return m_video.open(source.toStdString(), cv::CAP_FFMPEG);
     if (!QFileInfo(source).isFile())
         return false;
     m_presence = source;
     if (cv::haveImageReader(localPath(source)))
         return openStill(source);
-    return m_video.open(localPath(source));
+    return m_video.open(localPath(source), cv::CAP_FFMPEG);
 }
 
 bool CameraCapture::isOpened() const
