@@ -129,7 +129,7 @@ TEST_F(StoreSimHttpTest, VisitorsGetUidsAndRecordsThatCountTheirVisits)
         const QJsonObject user = postJson("/api/user?token=" + token, {{"mac", "1001"}, {"uid", uid}});
         EXPECT_EQ(user.value("state").toInt(-1), 0);
         const QJsonObject info = user.value("userInfo").toObject();
-        EXPECT_EQ(info.value("userType").toString(), "Not member");
+        EXPECT_EQ(info.value("userType").toString(), QString::fromUtf8("非会员"));
         EXPECT_EQ(info.value("uid").toString(), uid);
         EXPECT_EQ(info.value("visits").toInt(), visit);
     }

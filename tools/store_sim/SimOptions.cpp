@@ -102,7 +102,9 @@ Usage: nerova_store_sim [options]
   --cert FILE --key FILE serve HTTPS with this certificate and key (PEM)
   --user NAME            the demo account's user name (default demo)
   --password TEXT        the demo account's password (default demo)
-  --user-type TEXT       "userType" of the visitor records (default "Not member")
+  --user-type TEXT       "userType" of the visitor records (default "非会员", the
+                         library's "Not member" as lang/zh-CN.lng translates it;
+                         any other text makes the visitor a member)
   --data-dir DIR         where accepted probe uploads are kept as CSV files
                          (default store-sim-data)
   --port-file FILE       write the port here once listening

@@ -12,7 +12,7 @@ struct SimOptions
     std::string keyFile;
     std::string userName = "demo";
     std::string password = "demo";
-    std::string userType = "Not member";
+    std::string userType = "非会员"; // the translated "Not member" of lang/zh-CN.lng
     std::string dataDir = "store-sim-data";
     std::string portFile;    // the port is written here once listening
     std::string summaryFile; // the summary (JSON) is written here on exit

@@ -25,7 +25,7 @@ public:
         std::string brandId = "brand-demo";
         // "userType" of every visitor record; the library tells members
         // from visitors by this text.
-        std::string userType = "Not member";
+        std::string userType = "非会员";
         // Accepted probe uploads are kept here as CSV files.
         std::string dataDir = "store-sim-data";
     };
