@@ -60,6 +60,8 @@ TEST(HostEventFormatterTest, ShowsResultsCallbacksAndVisitorsAndCountsThem)
               "session  logged in; the brand's labels: VIP");
     EXPECT_EQ(view.format(R"({"callback":"notify","set":1,"code":6201,"text":"Camera is ready"})"),
               "notice   6201 camera ready: Camera is ready");
+    EXPECT_EQ(view.format(R"({"callback":"notify","set":1,"code":6201,"text":"Camera is ready"})"),
+              "notice   6201 camera ready (again)");
     EXPECT_EQ(view.format(R"({"callback":"notify","set":1,"code":6109,"text":"refused"})"),
               "notice   6109 trade report refused: refused");
 
@@ -77,7 +79,7 @@ TEST(HostEventFormatterTest, ShowsResultsCallbacksAndVisitorsAndCountsThem)
     EXPECT_EQ(counts.tradesRefused, 1);
     EXPECT_EQ(counts.failedCommands, 1);
     EXPECT_TRUE(view.countsText().contains("recognisedAgain=1\n"));
-    EXPECT_TRUE(view.countsText().contains("notice6201=1\n"));
+    EXPECT_TRUE(view.countsText().contains("notice6201=2\n"));
 }
 
 } // namespace

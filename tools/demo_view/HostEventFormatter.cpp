@@ -59,7 +59,11 @@ QString HostEventFormatter::format(const QByteArray &line)
         ++m_counts.notices[code];
         if (code == 6109)
             ++m_counts.tradesRefused;
-        return QString("notice   %1 %2: %3").arg(code).arg(noticeName(code), text);
+        // Camera and probe notices repeat at every device check: a repeat is one short line.
+        const QString notice = QString("%1 %2").arg(code).arg(noticeName(code));
+        const bool repeated = notice + text == m_lastNotice;
+        m_lastNotice = notice + text;
+        return repeated ? QString("notice   %1 (again)").arg(notice) : QString("notice   %1: %2").arg(notice, text);
     }
     return QString();
 }

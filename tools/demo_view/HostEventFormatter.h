@@ -38,4 +38,5 @@ private:
 
     Counts m_counts;
     QSet<QString> m_uids;
+    QString m_lastNotice;
 };
