@@ -195,6 +195,13 @@ FakeStoreServer::Answer FakeStoreServer::nextAnswer(const std::string &path)
     return standing != m_standing.end() ? standing->second : Answer{404, R"({"state":404,"msg":"no such path"})"};
 }
 
+// True when the server is stopping.
+bool FakeStoreServer::pauseUnlessStopping(int milliseconds)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_stopping.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return m_stopped; });
+}
+
 void FakeStoreServer::serve(const Request &request, void *response)
 {
     auto &out = *static_cast<httplib::Response *>(response);
@@ -216,8 +223,12 @@ void FakeStoreServer::serve(const Request &request, void *response)
     }
     if (answer.chunked) {
         const std::string body = answer.body;
-        out.set_chunked_content_provider(answer.contentType, [body](size_t offset, httplib::DataSink &sink) {
-            const size_t piece = std::min<size_t>(64 * 1024, body.size() - offset);
+        out.set_chunked_content_provider(answer.contentType, 
+                                         [this, body, bytes = answer.chunkBytes, pause = answer.chunkPauseMs](
+                                             size_t offset, httplib::DataSink &sink) {
+            if (offset > 0 && pause > 0 && pauseUnlessStopping(pause))
+                return false;
+            const size_t piece = std::min<size_t>(bytes, body.size() - offset);
             if (piece > 0)
                 sink.write(body.data() + offset, piece);
             if (offset + piece == body.size())

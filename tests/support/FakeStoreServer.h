@@ -44,6 +44,8 @@ public:
         bool drop = false;  // the connection is closed in the middle of the answer
         bool never = false; // no answer until the server stops
         bool chunked = false; // sent in chunks, without a Content-Length
+        size_t chunkBytes = 64 * 1024;
+        int chunkPauseMs = 0; // a pause before every chunk after the first
     };
 
     explicit FakeStoreServer(Scheme scheme = Scheme::Http);
@@ -78,6 +80,7 @@ public:
 private:
     Answer nextAnswer(const std::string &path);
     void record(const Request &request);
+    bool pauseUnlessStopping(int milliseconds);
     void serve(const Request &request, void *response);
     void makeCertificate();
 
