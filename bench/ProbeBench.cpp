@@ -10,16 +10,18 @@
 #include "PseudoTerminal.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
 #include <log4cxx/logmanager.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -46,29 +48,50 @@ QByteArray deviceLine(int sequence)
 
 void runEvents(int milliseconds)
 {
-    QDeadlineTimer deadline(milliseconds);
-    while (!deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
-// Lets the probe read what the terminal still holds.
-void drain()
+// Writes the lines from another thread (at most linesPerSecond, or as fast
+// as the terminal takes them) while this thread runs the event loop, and
+// lets the probe read what is left. Returns the writer's seconds.
+double feed(PseudoTerminal &device, int lines, double linesPerSecond = 0)
 {
+    std::atomic<bool> done{false};
+    QElapsedTimer elapsed;
+    elapsed.start();
+    std::thread writer([&] {
+        const auto begin = std::chrono::steady_clock::now();
+        int written = 0;
+        for (int tick = 1; written < lines; ++tick) {
+            const int until = linesPerSecond > 0 ? qMin(lines, static_cast<int>(tick * linesPerSecond / 100)) : qMin(lines, written + 1000);
+            QByteArray burst;
+            for (; written < until; ++written)
+                burst += deviceLine(written);
+            device.write(burst);
+            if (linesPerSecond > 0)
+                std::this_thread::sleep_until(begin + std::chrono::milliseconds(10 * tick));
+        }
+        done = true;
+    });
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done)
+            loop.quit();
+    });
+    poll.start(10);
+    loop.exec();
+    writer.join();
+    const double seconds = elapsed.elapsed() / 1000.0;
     runEvents(500);
+    return seconds;
 }
 
 size_t uploadsSoFar()
 {
     return setup.store->requestsTo("/probe").size();
-}
-
-bool waitForUpload(size_t count)
-{
-    QDeadlineTimer deadline(60000);
-    while (uploadsSoFar() < count && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    runEvents(200); // the reply is handled
-    return uploadsSoFar() >= count;
 }
 
 // Reads the records of the last upload: a record that is not one whole
@@ -96,46 +119,56 @@ void checkRecords(benchmark::State &state, int expected)
     state.counters["merged"] = merged;
 }
 
+// Uploads what the probe holds; the longest the event loop was away from
+// its timer (a 1 ms tick) from the call until the reply was handled.
+bool upload(NerovaProbe &probe, double *longestBlockMs)
+{
+    const size_t before = uploadsSoFar();
+    QElapsedTimer sinceTick;
+    qint64 longestNs = 0;
+    QEventLoop loop;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        longestNs = qMax(longestNs, sinceTick.nsecsElapsed());
+        sinceTick.restart();
+    });
+    tick.start(1);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    QTimer poll;
+    int quietTicks = 0;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (uploadsSoFar() > before && ++quietTicks > 20) // the reply is handled by then
+            loop.quit();
+    });
+    poll.start(10);
+    sinceTick.start();
+    probe.TriggerReportProbe();
+    loop.exec();
+    *longestBlockMs = longestNs / 1e6;
+    return uploadsSoFar() > before;
+}
+
 void BM_IngestAtHundredTimesTheLineRate(benchmark::State &state)
 {
-    const double seconds = 10;
     const double linesPerSecond = 100 * lineBytesPerSecond / lineLength;
+    const int lines = static_cast<int>(10 * linesPerSecond);
     for (auto _ : state) {
         PseudoTerminal device(setup.link);
         NerovaProbe probe;
         probe.Start();
-        int written = 0;
-        std::thread writer([&] {
-            const auto begin = std::chrono::steady_clock::now();
-            for (int tick = 1; tick <= seconds * 100; ++tick) {
-                QByteArray burst;
-                for (; written < tick * linesPerSecond / 100; ++written)
-                    burst += deviceLine(written);
-                device.write(burst);
-                std::this_thread::sleep_until(begin + std::chrono::milliseconds(10 * tick));
-            }
-        });
-        QElapsedTimer elapsed;
-        elapsed.start();
-        while (elapsed.elapsed() < seconds * 1000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        writer.join();
-        drain();
-        const double ingestSeconds = elapsed.elapsed() / 1000.0;
-        const size_t before = uploadsSoFar();
-        probe.TriggerReportProbe();
-        if (!waitForUpload(before + 1)) {
+        const double seconds = feed(device, lines, linesPerSecond);
+        double blockedMs = 0;
+        if (!upload(probe, &blockedMs)) {
             state.SkipWithError("no upload arrived");
             return;
         }
-        state.counters["lines_per_second"] = written / ingestSeconds;
-        checkRecords(state, written);
+        state.counters["lines_per_second"] = lines / seconds;
+        checkRecords(state, lines);
         probe.Stop();
     }
 }
 BENCHMARK(BM_IngestAtHundredTimesTheLineRate)->Iterations(1)->Unit(benchmark::kSecond);
 
-// The event loop's longest pause while one upload is packed and sent.
 void BM_HostThreadBlockedByOneUpload(benchmark::State &state)
 {
     const int lines = static_cast<int>(300 * lineBytesPerSecond / lineLength);
@@ -143,36 +176,13 @@ void BM_HostThreadBlockedByOneUpload(benchmark::State &state)
         PseudoTerminal device(setup.link);
         NerovaProbe probe;
         probe.Start();
-        for (int sequence = 0; sequence < lines; sequence += 1000) {
-            QByteArray block;
-            for (int i = sequence; i < qMin(lines, sequence + 1000); ++i)
-                block += deviceLine(i);
-            device.write(block);
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        feed(device, lines);
+        double blockedMs = 0;
+        if (!upload(probe, &blockedMs)) {
+            state.SkipWithError("no upload arrived");
+            return;
         }
-        drain();
-        const size_t before = uploadsSoFar();
-        QElapsedTimer call;
-        call.start();
-        probe.TriggerReportProbe();
-        const qint64 triggerNs = call.nsecsElapsed();
-        qint64 longestGapNs = triggerNs;
-        QElapsedTimer gap;
-        gap.start();
-        QDeadlineTimer deadline(60000);
-        while (uploadsSoFar() < before + 1 && !deadline.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-            longestGapNs = qMax(longestGapNs, gap.nsecsElapsed());
-            gap.restart();
-        }
-        for (int i = 0; i < 50; ++i) { // until the reply has been handled
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-            longestGapNs = qMax(longestGapNs, gap.nsecsElapsed());
-            gap.restart();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            gap.restart();
-        }
-        state.counters["max_blocked_ms"] = longestGapNs / 1e6;
+        state.counters["max_blocked_ms"] = blockedMs;
         state.counters["upload_bytes"] = static_cast<double>(setup.store->requestsTo("/probe").back().body.size());
         checkRecords(state, lines);
         probe.Stop();

@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QtConcurrent>
 
 #include <algorithm>
 
@@ -25,6 +24,7 @@ qint64 now()
 
 // An upload period of 0 would upload whenever the event loop is idle.
 constexpr int shortestReportPeriodMs = 1000;
+constexpr int packingPollMs = 5;
 
 NerovaBase &base()
 {
@@ -38,13 +38,12 @@ NerovaProbe::NerovaProbe()
     , m_networkManager(new QNetworkAccessManager(this))
     , m_requestTimeoutMs(StoreRequest::defaultTimeoutMs)
 {
-    m_packingPool.setMaxThreadCount(1);
     connect(&m_checkTimer, &QTimer::timeout, this, &NerovaProbe::TriggerCheckDevice);
     connect(&m_serialPort, &QSerialPort::readyRead, this, &NerovaProbe::TriggerSerialReadReady);
     connect(&m_serialPort, &QSerialPort::errorOccurred, this, &NerovaProbe::TriggerSerialError);
     connect(&m_reportTimer, &QTimer::timeout, this, &NerovaProbe::TriggerReportProbe);
     connect(m_networkManager, &QNetworkAccessManager::finished, this, &NerovaProbe::TriggerReplyFinished);
-    connect(&m_packing, &QFutureWatcher<void>::finished, this, &NerovaProbe::packingFinished);
+    connect(&m_packingPoll, &QTimer::timeout, this, &NerovaProbe::checkPacking);
     m_records.removeStaleArchives();
 }
 
@@ -54,8 +53,8 @@ NerovaProbe::~NerovaProbe()
 {
     m_networkManager->disconnect(this);
     m_serialPort.disconnect(this);
-    m_packing.disconnect(this);
-    m_packing.waitForFinished();
+    if (m_packingThread.joinable())
+        m_packingThread.join();
     endUploadOnDestruction();
     logDropped(m_records.flushMemory(now()), tr("they could not be kept"));
 }
@@ -198,7 +197,21 @@ void NerovaProbe::startUpload()
     job->store = &m_records;
     m_job = job;
     m_upload = Upload::Packing;
-    m_packing.setFuture(QtConcurrent::run(&m_packingPool, [job] { job->run(); }));
+    m_packed = false;
+    m_packingThread = std::thread([this, job] {
+        job->run();
+        m_packed = true;
+    });
+    m_packingPoll.start(packingPollMs);
+}
+
+void NerovaProbe::checkPacking()
+{
+    if (!m_packed)
+        return;
+    m_packingPoll.stop();
+    m_packingThread.join();
+    packingFinished();
 }
 
 void NerovaProbe::packingFinished()

@@ -3,13 +3,13 @@
 #include "ProbeLineReader.h"
 #include "ProbeRecordStore.h"
 
-#include <QFutureWatcher>
 #include <QObject>
 #include <QSerialPort>
-#include <QThreadPool>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -52,6 +52,7 @@ private:
     void startReports();
     void notifyLater(int code, const QString &text);
     void startUpload();
+    void checkPacking();
     void packingFinished();
     void sendUpload();
     void finishUpload(const QString &failure);
@@ -68,6 +69,9 @@ private:
     int m_requestTimeoutMs;
     Upload m_upload = Upload::Idle;
     std::shared_ptr<ProbeUploadJob> m_job;
-    QThreadPool m_packingPool;
-    QFutureWatcher<void> m_packing;
+    // The packing runs on a thread of its own, joined once it has said it
+    // is done (the host thread looks every few milliseconds meanwhile).
+    std::thread m_packingThread;
+    std::atomic<bool> m_packed{false};
+    QTimer m_packingPoll;
 };

@@ -7,7 +7,20 @@
 #include <QDir>
 #include <QFile>
 
+// Nothing may escape the packing thread; out of memory counts as a failed
+// archive, or as a failed CSV file while the records are not on disk yet.
 void ProbeUploadJob::run()
+{
+    try {
+        pack();
+    } catch (...) {
+        body.clear();
+        const bool recordsKept = records.isEmpty() || QFile::exists(newBatchPath);
+        outcome = recordsKept ? Outcome::ArchiveFailed : Outcome::CsvFailed;
+    }
+}
+
+void ProbeUploadJob::pack()
 {
     if (!records.isEmpty() && !writeCsv()) {
         outcome = Outcome::CsvFailed;

@@ -30,6 +30,7 @@ struct ProbeUploadJob
     void run();
 
 private:
+    void pack();
     bool writeCsv();
     bool readArchive(QByteArray *archive) const;
 };
