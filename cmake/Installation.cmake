@@ -1,4 +1,5 @@
-# A complete installation directory: the library, its header, the example
+# A complete installation directory: the library, its header, the wizard
+# nerova_simple_tool with its skin/style.skin, the example
 # host, conf/default.ini, the cascades, the translation, log/ and the font.
 #   cmake --install build --prefix /opt/nerova
 # The licensed haarcascade_mcs_* cascades are not free to ship; name the
@@ -7,6 +8,8 @@ set(NEROVA_MCS_DIR "" CACHE PATH "Directory holding the licensed haarcascade_mcs
 set(NEROVA_OPENCV_DATA "/usr/share/opencv4" CACHE PATH "Debian's OpenCV data directory")
 
 install(TARGETS nerova LIBRARY DESTINATION .)
+install(TARGETS nerova_simple_tool RUNTIME DESTINATION .)
+install(FILES ${NEROVA_SKIN} DESTINATION skin)
 install(FILES sdk/core/nerova.h DESTINATION include)
 install(FILES conf/default.ini DESTINATION conf)
 install(FILES ${NEROVA_LNG} DESTINATION lang)

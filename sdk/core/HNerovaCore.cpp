@@ -5,6 +5,7 @@
 #include "LogGroup.h"
 #include "NerovaFace.h"
 #include "NerovaLog.h"
+#include "NerovaProbe.h"
 #include "StoreProtocol.h"
 #include "StoreRequest.h"
 
@@ -89,6 +90,7 @@ int HNerovaCore::Initialise()
     m_initialised = true;
     logCoreInfo(QStringLiteral("Init success"));
     logSystemInfo();
+    m_probe = std::make_unique<NerovaProbe>();
     m_face = std::make_unique<NerovaFace>();
     return NV_OK;
 }
@@ -120,6 +122,7 @@ int HNerovaCore::Start()
     m_base.logInfo(QStringLiteral("Start working"));
     if (m_started)
         return NV_OK;
+    m_probe->Start();
     if (m_face)
         m_face->Start();
     m_started = true;
@@ -133,6 +136,7 @@ int HNerovaCore::Stop()
     m_base.logInfo(QStringLiteral("Stop working"));
     if (m_face)
         m_face->Stop();
+    m_probe->Stop();
     m_started = false;
     return NV_OK;
 }

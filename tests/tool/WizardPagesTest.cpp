@@ -1,0 +1,147 @@
+// The wizard's start, its two pages and what Finish writes.
+#include "WizardFixture.h"
+
+#include "WizardStartup.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTranslator>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+// The shipped example with values an installer may have typed.
+QByteArray installerFile()
+{
+    return readFile(NEROVA_SOURCE_DIR "/conf/default.ini")
+        .replace("BaiduGroup=", "BaiduGroup=\xe9\x97\xa8\xe5\xba\x97 ; UTF-8 as typed")
+        .replace("ProxyHost=", "ProxyHost=\"proxy;8080\"");
+}
+
+} // namespace
+
+class WizardPages : public WizardFixture
+{
+protected:
+    void goToTestPage()
+    {
+        child<QLineEdit>("edtCodeValue")->setText(" 12 ");
+        const Box box = clickExpectingBox("btnNext", QString::fromUtf8("确定"));
+        ASSERT_EQ(box.title, QString::fromUtf8("警告"));
+    }
+    // Finish ends the application's event loop with 0.
+    void finish()
+    {
+        QTimer::singleShot(0, [this] { click("btnNext"); });
+        EXPECT_EQ(QApplication::exec(), 0);
+        window.reset();
+    }
+    bool shown(const char *name) const { return child<QWidget>(name)->isVisible(); }
+};
+
+TEST_F(WizardPages, StartsOnTheConfigurationPageWithTheSavedStoreNumber)
+{
+    install.writeConfig("[Nerova]\nDeviceId=S-17\n");
+    open();
+    EXPECT_EQ(child<QLineEdit>("edtCodeValue")->text(), "S-17");
+    EXPECT_TRUE(shown("wgtConfig"));
+    EXPECT_FALSE(shown("wgtTest"));
+    EXPECT_FALSE(shown("btnTest"));
+    EXPECT_FALSE(shown("btnPrevious"));
+    EXPECT_EQ(child<QPushButton>("btnNext")->text(), QString::fromUtf8("下一步"));
+    // The size is that of the configuration page and the buttons, fixed.
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    EXPECT_EQ(window->size(), QSize(420, 180 + 30 + 60));
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowCloseButtonHint);
+    // Untranslated, the texts set in code keep their source form.
+    EXPECT_EQ(text("lblRet1"), "Unknown");
+    EXPECT_EQ(text("lblTest"), "Network: unknown\nProbe: unknown");
+    EXPECT_EQ(text("lblCode"), QString::fromUtf8("门店编号"));
+    EXPECT_EQ(child<QComboBox>("cmbFaceDevice")->currentText(), "No device");
+}
+
+TEST_F(WizardPages, StoreNumberIsRequired)
+{
+    open();
+    child<QLineEdit>("edtCodeValue")->setText("  \t ");
+    const Box box = clickExpectingBox("btnNext", QString::fromUtf8("确定"));
+    EXPECT_EQ(box.title, QString::fromUtf8("错误"));
+    EXPECT_EQ(box.text, QString::fromUtf8("门店编号必须输入"));
+    EXPECT_EQ(box.buttons, QStringList{QString::fromUtf8("确定")});
+    EXPECT_EQ(box.style, "*{font-size: 14px;}");
+    EXPECT_TRUE(shown("wgtConfig"));
+}
+
+TEST_F(WizardPages, DeviceWarningCancelEscapeAndOk)
+{
+    open();
+    child<QLineEdit>("edtCodeValue")->setText(" 12 ");
+    Box box = clickExpectingBox("btnNext", QString::fromUtf8("取消"));
+    EXPECT_EQ(box.title, QString::fromUtf8("警告"));
+    EXPECT_EQ(box.text, QString::fromUtf8("未选择有效的人脸或探针设备，相关业务将不能运作，继续下一步吗"));
+    EXPECT_EQ(box.buttons, (QStringList{QString::fromUtf8("取消"), QString::fromUtf8("确定")}));
+    EXPECT_TRUE(shown("wgtConfig"));
+    clickExpectingBox("btnNext", QString());
+    EXPECT_TRUE(shown("wgtConfig"));
+
+    clickExpectingBox("btnNext", QString::fromUtf8("确定"));
+    EXPECT_FALSE(shown("wgtConfig"));
+    EXPECT_TRUE(shown("wgtTest"));
+    EXPECT_EQ(child<QWidget>("wgtTest")->geometry(), child<QWidget>("wgtConfig")->geometry());
+    EXPECT_TRUE(shown("btnTest"));
+    EXPECT_TRUE(shown("btnPrevious"));
+    EXPECT_EQ(child<QPushButton>("btnNext")->text(), "Finish");
+
+    click("btnPrevious");
+    EXPECT_TRUE(shown("wgtConfig"));
+    EXPECT_FALSE(shown("wgtTest"));
+    EXPECT_FALSE(shown("btnTest"));
+    EXPECT_FALSE(shown("btnPrevious"));
+    EXPECT_EQ(child<QPushButton>("btnNext")->text(), "Next");
+}
+
+TEST_F(WizardPages, FinishWritesTheStoreNumberAndLeavesEverythingElse)
+{
+    const QByteArray before = installerFile();
+    {
+        QFile file(install.configFile());
+        file.open(QIODevice::WriteOnly);
+        file.write(before);
+    }
+    open();
+    goToTestPage();
+    finish();
+    EXPECT_EQ(readFile(install.configFile()), QByteArray(before).replace("DeviceId=\n", "DeviceId=\" 12 \"\n"));
+
+    // A missing file is created with the key.
+    QFile::remove(install.configFile());
+    open();
+    goToTestPage();
+    finish();
+    EXPECT_EQ(readFile(install.configFile()), QByteArray("[Nerova]\nDeviceId=\" 12 \"\n"));
+}
+
+TEST_F(WizardPages, StartUpAppliesFontAndTranslation)
+{
+    QDir(install.path()).mkpath("font");
+    QFile::copy("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc", install.path() + "/font/wqy-microhei.ttc");
+    install.installTranslation();
+    QTranslator translator;
+    WizardStartup::prepare(install.path(), translator);
+    open();
+    EXPECT_EQ(QApplication::font().family(), "WenQuanYi Micro Hei");
+    EXPECT_EQ(QApplication::style()->objectName(), "fusion");
+    EXPECT_EQ(text("lblRet1"), QString::fromUtf8("未知"));
+    EXPECT_EQ(text("lblTest"), QString::fromUtf8("网络：未知\n探针：未知"));
+    EXPECT_EQ(child<QComboBox>("cmbFaceDevice")->currentText(), QString::fromUtf8("无设备"));
+    goToTestPage();
+    EXPECT_EQ(child<QPushButton>("btnNext")->text(), QString::fromUtf8("完成"));
+    QCoreApplication::removeTranslator(&translator);
+}

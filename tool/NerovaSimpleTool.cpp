@@ -1,0 +1,261 @@
+#include "NerovaSimpleTool.h"
+
+#include "ui_nerovasimpletool.h"
+
+#include "ConfigKeys.h"
+#include "EventWait.h"
+#include "IniFileEditor.h"
+#include "LogGroup.h"
+#include "NerovaLog.h"
+#include "NetworkTest.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSerialPort>
+#include <QSettings>
+#include <QTextCodec>
+
+namespace {
+
+// The message boxes speak Chinese whatever the translation.
+const char kBoxStyle[] = "*{font-size: 14px;}";
+
+} // namespace
+
+NerovaSimpleTool::NerovaSimpleTool(QWidget *parent)
+    : QDialog(parent)
+    , ui(new Ui::NerovaSimpleTool)
+    , m_serial(new QSerialPort(this))
+{
+    ui->setupUi(this);
+    // File names handed to 8-bit interfaces (the cascade files) are in the
+    // file system's encoding, UTF-8 on Linux.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+
+    m_paths = InstallPaths::current();
+    m_cascadeDir = m_paths.applicationDir + "/data/haarcascades/";
+    m_settings = new QSettings(m_paths.configFile, QSettings::IniFormat);
+    readConfiguration();
+
+    on_btnRefreshProbeDevice_clicked();
+    on_btnFaceDeviceRefresh_clicked();
+
+    ui->wgtTest->hide();
+    setFixedSize(ui->wgtConfig->width() + 20,
+                 ui->wgtConfig->height() + ui->btnNext->height() + 60);
+    m_page = 0;
+    m_shot = 0;
+    ui->btnPrevious->hide();
+    ui->btnTest->hide();
+    connect(m_serial, SIGNAL(readyRead()), this, SLOT(TriggerSerialReadReady()));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint
+                   | Qt::WindowCloseButtonHint);
+    resetTestDisplay();
+}
+
+NerovaSimpleTool::~NerovaSimpleTool()
+{
+    delete ui;
+    delete m_settings;
+}
+
+void NerovaSimpleTool::readConfiguration()
+{
+    m_config = NerovaConfig::read(*m_settings);
+    m_loginUrl = NerovaConfig::textValue(m_settings->value(ConfigKeys::Server))
+        + NerovaConfig::textValue(m_settings->value(ConfigKeys::LoginUrl));
+    ui->edtCodeValue->setText(m_config.deviceId);
+    m_settings->sync();
+    const LogGroup log = LogGroup::read(*m_settings, m_paths.logDir);
+    m_loggerName = log.loggerName;
+    log.apply();
+}
+
+void NerovaSimpleTool::closeEvent(QCloseEvent *event)
+{
+    m_running = false;
+    m_closed = true;
+    if (m_serial->isOpen())
+        m_serial->close();
+    QDialog::closeEvent(event);
+}
+
+void NerovaSimpleTool::resetTestDisplay()
+{
+    for (QLabel *picture : {ui->lblPic1, ui->lblPic2, ui->lblPic3})
+        picture->setPixmap(QPixmap());
+    for (QLabel *verdict : {ui->lblRet1, ui->lblRet2, ui->lblRet3})
+        verdict->setText(QObject::tr("Unknown"));
+    showStatus(QObject::tr("Network: unknown"), QObject::tr("Probe: unknown"));
+}
+
+void NerovaSimpleTool::showStatus(const QString &networkLine, const QString &probeLine)
+{
+    ui->lblTest->setText(networkLine + "\n" + probeLine);
+}
+
+void NerovaSimpleTool::wait(int ms)
+{
+    EventWait::until([this] { return m_closed; }, ms);
+}
+
+// Pages and saving
+
+void NerovaSimpleTool::on_btnNext_clicked()
+{
+    if (m_page == 1) {
+        finish();
+        return;
+    }
+    if (!confirmConfigPage())
+        return;
+    ++m_page;
+    ui->wgtTest->setGeometry(ui->wgtConfig->geometry());
+    ui->wgtConfig->hide();
+    ui->wgtTest->show();
+    ui->btnPrevious->show();
+    ui->btnTest->show();
+    ui->btnNext->setText(QObject::tr("Finish"));
+}
+
+void NerovaSimpleTool::on_btnPrevious_clicked()
+{
+    --m_page;
+    ui->wgtConfig->show();
+    ui->wgtTest->hide();
+    ui->btnPrevious->hide();
+    ui->btnTest->hide();
+    ui->btnNext->setText(QObject::tr("Next"));
+}
+
+bool NerovaSimpleTool::confirmConfigPage()
+{
+    if (ui->edtCodeValue->text().trimmed().isEmpty()) {
+        QMessageBox box(QMessageBox::Critical, QString::fromUtf8("错误"),
+                        QString::fromUtf8("门店编号必须输入"), QMessageBox::Ok, this);
+        box.setStyleSheet(kBoxStyle);
+        box.button(QMessageBox::Ok)->setText(QString::fromUtf8("确定"));
+        box.exec();
+        return false;
+    }
+    if (ui->cmbFaceDevice->currentIndex() == 0 || ui->cmbProbeDevice->currentIndex() == 0) {
+        QMessageBox box(QMessageBox::Critical, QString::fromUtf8("警告"),
+                        QString::fromUtf8("未选择有效的人脸或探针设备，相关业务将不能运作，继续下一步吗"),
+                        QMessageBox::Ok | QMessageBox::Cancel, this);
+        box.setStyleSheet(kBoxStyle);
+        box.button(QMessageBox::Ok)->setText(QString::fromUtf8("确定"));
+        box.button(QMessageBox::Cancel)->setText(QString::fromUtf8("取消"));
+        box.setEscapeButton(QMessageBox::Cancel);
+        return box.exec() == QMessageBox::Ok;
+    }
+    return true;
+}
+
+void NerovaSimpleTool::finish()
+{
+    saveConfiguration();
+    QCoreApplication::exit(0);
+}
+
+// The three keys are set by editing the file's text: written through the
+// settings object, the whole file would be rewritten without the
+// installer's comments and with every other value re-spelled.
+void NerovaSimpleTool::saveConfiguration()
+{
+    QFile current(m_paths.configFile);
+    IniFileEditor editor(current.open(QIODevice::ReadOnly) ? current.readAll() : QByteArray());
+    current.close();
+
+    editor.setValue(ConfigKeys::DeviceId, ui->edtCodeValue->text());
+    if (ui->cmbProbeDevice->currentIndex() > 0) {
+        m_config.probeDevice = ui->cmbProbeDevice->currentData().toString();
+        editor.setValue(ConfigKeys::ProbeDevice, m_config.probeDevice);
+    }
+    if (ui->cmbFaceDevice->currentIndex() > 0) {
+        m_config.faceDevice = ui->cmbFaceDevice->currentData().toString();
+        editor.setValue(ConfigKeys::FaceDevice, m_config.faceDevice);
+    }
+
+    QDir().mkpath(m_paths.configDir);
+    QSaveFile file(m_paths.configFile);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(editor.text());
+        file.commit();
+    }
+    m_settings->sync();
+}
+
+// Device lists
+
+void NerovaSimpleTool::on_btnRefreshProbeDevice_clicked()
+{
+    ui->cmbProbeDevice->clear();
+    ui->cmbProbeDevice->insertItem(0, QObject::tr("No device"));
+}
+
+void NerovaSimpleTool::on_btnFaceDeviceRefresh_clicked()
+{
+    ui->cmbFaceDevice->clear();
+    ui->cmbFaceDevice->insertItem(0, QObject::tr("No device"));
+}
+
+// Tests
+
+void NerovaSimpleTool::on_btnTest_clicked()
+{
+    if (ui->cmbFaceDevice->currentIndex() == 0)
+        return;
+    ui->btnTest->setEnabled(false);
+    ui->btnTest->setText(QObject::tr("Testing"));
+    resetTestDisplay();
+
+    showStatus(QObject::tr("Network: testing"), QObject::tr("Probe: unknown"));
+    const QString networkLine = runNetworkTest() ? QObject::tr("Network: success")
+                                                 : QObject::tr("Network: failure");
+    if (!m_closed)
+        runProbeTest(networkLine);
+
+    ui->btnTest->setEnabled(true);
+    ui->btnTest->setText(QObject::tr("Test"));
+}
+
+bool NerovaSimpleTool::runNetworkTest()
+{
+    return NetworkTest::run(m_loginUrl, ui->edtCodeValue->text(), [this] { return m_closed; });
+}
+
+void NerovaSimpleTool::runProbeTest(const QString &networkLine)
+{
+    m_config.probeDevice = ui->cmbProbeDevice->currentData().toString();
+    const QString text = ui->cmbProbeDevice->currentText();
+    const int dash = text.lastIndexOf('-');
+    m_probePort = dash < 0 ? QString() : text.mid(dash + 1);
+    if (m_probePort.isEmpty()) {
+        showStatus(networkLine, QObject::tr("Probe: no choice"));
+        return;
+    }
+    m_serial->setPortName(m_probePort);
+    if (!m_serial->open(QIODevice::ReadOnly)) {
+        showStatus(networkLine, QObject::tr("Probe: failure"));
+        return;
+    }
+    showStatus(networkLine, QObject::tr("Probe: testing"));
+    m_serial->setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);
+    m_serial->setDataBits(QSerialPort::Data8);
+    m_serial->setParity(QSerialPort::NoParity);
+    m_serial->setFlowControl(QSerialPort::NoFlowControl);
+    m_serial->setStopBits(QSerialPort::OneStop);
+}
+
+void NerovaSimpleTool::TriggerSerialReadReady()
+{
+    m_serial->readAll();
+    QString status = ui->lblTest->text();
+    status.replace(QObject::tr("Probe: testing"), QObject::tr("Probe: success"));
+    ui->lblTest->setText(status);
+    m_serial->close();
+}

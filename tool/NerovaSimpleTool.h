@@ -1,0 +1,66 @@
+#pragma once
+
+#include "InstallPaths.h"
+#include "NerovaConfig.h"
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+class QSerialPort;
+class QSettings;
+
+namespace Ui {
+class NerovaSimpleTool;
+}
+
+// The set-up wizard's window: a configuration page (store number, face
+// camera, probe device) and a test page (three face test pictures, the
+// network and probe results). Finish writes the store number and the chosen
+// devices into conf/default.ini.
+class NerovaSimpleTool : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit NerovaSimpleTool(QWidget *parent = nullptr);
+    ~NerovaSimpleTool() override;
+
+private slots:
+    void on_btnRefreshProbeDevice_clicked();
+    void on_btnFaceDeviceRefresh_clicked();
+    void TriggerSerialReadReady();
+    void on_btnNext_clicked();
+    void on_btnPrevious_clicked();
+    void on_btnTest_clicked();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void readConfiguration();
+    void resetTestDisplay();
+    void showPage(int page);
+    bool confirmConfigPage();
+    void finish();
+    void saveConfiguration();
+
+    bool runNetworkTest();
+    void runProbeTest(const QString &networkLine);
+    void showStatus(const QString &networkLine, const QString &probeLine);
+    void wait(int ms);
+
+    Ui::NerovaSimpleTool *ui;
+    QSettings *m_settings = nullptr;
+    InstallPaths m_paths;
+    QString m_cascadeDir;
+    QString m_loginUrl; // the server base followed directly by the login path
+    QString m_loggerName;
+    NerovaConfig m_config;
+    int m_page = 0;
+    int m_shot = 0;
+    bool m_running = false;
+    bool m_closed = false;
+    QSerialPort *m_serial = nullptr;
+    QString m_probePort;
+};

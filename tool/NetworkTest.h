@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+// The wizard's network test: the store server's login request with the
+// wizard's own test account. It only asks whether a reply arrives without
+// error in time; what the server answers is not looked at.
+class NetworkTest
+{
+public:
+    static constexpr int kTimeLimitMs = 10000;
+
+    // The login body: members "mac" (the store number as typed), "passWord"
+    // and "userName", as indented JSON.
+    static QByteArray requestBody(const QString &storeNumber);
+
+    // Posts the login to loginUrl and waits, dispatching events, until the
+    // reply, the time limit or stopped(). True for a reply without error.
+    static bool run(const QString &loginUrl, const QString &storeNumber,
+                    const std::function<bool()> &stopped, int timeLimitMs = kTimeLimitMs);
+};
