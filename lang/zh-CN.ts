@@ -120,4 +120,79 @@
         <translation>探针设备已就绪</translation>
     </message>
 </context>
+<context>
+    <name>NerovaFace</name>
+    <message>
+        <source>Failed to load classifier: %1</source>
+        <translation>加载分类器失败: %1</translation>
+    </message>
+    <message>
+        <source>No face classifier</source>
+        <translation>没有人脸分类器</translation>
+    </message>
+    <message>
+        <source>No eyepair_big classifier</source>
+        <translation>没有 eyepair_big 分类器</translation>
+    </message>
+    <message>
+        <source>No eyepair_small classifier</source>
+        <translation>没有 eyepair_small 分类器</translation>
+    </message>
+    <message>
+        <source>No eye classifier</source>
+        <translation>没有 eye 分类器</translation>
+    </message>
+    <message>
+        <source>No mcs_lefteye classifier</source>
+        <translation>没有 mcs_lefteye 分类器</translation>
+    </message>
+    <message>
+        <source>No mcs_lefteye_alt classifier</source>
+        <translation>没有 mcs_lefteye_alt 分类器</translation>
+    </message>
+    <message>
+        <source>No mcs_righteye classifier</source>
+        <translation>没有 mcs_righteye 分类器</translation>
+    </message>
+    <message>
+        <source>No mcs_righteye_alt classifier</source>
+        <translation>没有 mcs_righteye_alt 分类器</translation>
+    </message>
+    <message>
+        <source>No mcs_nose classifier</source>
+        <translation>没有 mcs_nose 分类器</translation>
+    </message>
+    <message>
+        <source>No mcs_mouth classifier</source>
+        <translation>没有 mcs_mouth 分类器</translation>
+    </message>
+    <message>
+        <source>No eye_tree_eyeglasses classifier</source>
+        <translation>没有 eye_tree_eyeglasses 分类器</translation>
+    </message>
+    <message>
+        <source>No efteye_2splits classifier</source>
+        <translation>没有 efteye_2splits 分类器</translation>
+    </message>
+    <message>
+        <source>No righteye_2splits classifier</source>
+        <translation>没有 righteye_2splits 分类器</translation>
+    </message>
+    <message>
+        <source>No mcs_leftear classifier</source>
+        <translation>没有 mcs_leftear 分类器</translation>
+    </message>
+    <message>
+        <source>No mcs_righear classifier</source>
+        <translation>没有 mcs_righear 分类器</translation>
+    </message>
+    <message>
+        <source>No face device</source>
+        <translation>没有人脸设备</translation>
+    </message>
+    <message>
+        <source>No face detected</source>
+        <translation>未检测到人脸</translation>
+    </message>
+</context>
 </TS>

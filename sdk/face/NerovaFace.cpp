@@ -261,12 +261,11 @@ void NerovaFace::saveDebugPicture(const cv::Mat &frame)
     m_base.logTrace(line);
 }
 
-// The notice goes out from the worker's thread, where the host may end
-// the library inside its callback; it is dropped if the worker goes first.
+// From the loop's thread, like the visitor records of the chain, so that the
+// host hears the two in the order they happened.
 void NerovaFace::announceFaceGone()
 {
-    QMetaObject::invokeMethod(
-        this, [this] { m_base.faceCallback(QString()); }, Qt::QueuedConnection);
+    m_base.faceCallback(QString());
 }
 
 void NerovaFace::wait(int milliseconds, bool endOnStop)

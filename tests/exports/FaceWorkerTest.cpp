@@ -3,6 +3,7 @@
 // camera comes and goes, stopping and ending while the loop runs, and a
 // host that ends the library from inside the camera notices.
 #include "CascadeFiles.h"
+#include "FakeFaceCloud.h"
 #include "FakeStoreServer.h"
 #include "HostProcess.h"
 #include "TestInstall.h"
@@ -35,13 +36,32 @@ protected:
     QString scene() const { return install.path() + "/scene.png"; }
     QString log() const { return install.logText("nerova.log"); }
 
-    void configure(const QString &faceDevice)
+    void configure(const QString &faceDevice, int faceInterval = 600)
     {
         install.writeConfig(TestInstall::fileLogGroup("nerova")
-                            + QString("[Server]\nServer=%1\nLoginUrl=/login\nTradeUrl=/trade\n"
+                            + QString("[Server]\nServer=%1\nLoginUrl=/login\nTradeUrl=/trade\nAddUserUrl=/user\n"
                                       "[Nerova]\nCheckDeviceInterval=1\n"
-                                      "[Face]\nFaceDevice=%2\nFaceInterval=600\n")
-                                  .arg(store.baseUrl(), faceDevice));
+                                      "[Face]\nFaceDevice=%2\nFaceInterval=%3\n")
+                                  .arg(store.baseUrl(), faceDevice)
+                                  .arg(faceInterval)
+                            + cloud.configGroup());
+    }
+
+    // The face of the scene is a known visitor: each passing cycle ends in
+    // a visitor record.
+    void knowTheVisitor()
+    {
+        cloud.answer(FakeFaceCloud::tokenPath, FakeFaceCloud::tokenReply("tok"));
+        cloud.answer(FakeFaceCloud::searchPath, FakeFaceCloud::searchReply("known-7", 95.0));
+        store.answer("/user", R"({"state":0,"userInfo":{"name":"Ann"},"type":"Member"})");
+    }
+
+    QStringList faceTexts(HostProcess &host)
+    {
+        QStringList texts;
+        for (const QJsonObject &line : host.lines("callback", "face"))
+            texts.append(line.value("text").toString());
+        return texts;
     }
 
     std::unique_ptr<HostProcess> startedHost()
@@ -71,6 +91,7 @@ protected:
 
     TestInstall install;
     FakeStoreServer store;
+    FakeFaceCloud cloud;
     QString astronaut;
 };
 
@@ -121,6 +142,49 @@ TEST_F(FaceWorkerTest, StopAndUninitWhileTheLoopWaits)
     EXPECT_EQ(host->run("start"), 0);
     EXPECT_EQ(host->run("uninit"), 0);
     EXPECT_EQ(log().count("StartFace Exit"), 2) << log().toStdString();
+    ASSERT_TRUE(host->finish());
+    EXPECT_TRUE(host->exitedCleanly()) << host->errorOutput().toStdString();
+}
+
+// The face leaves the scene: the host hears it once, and may end the
+// library from inside that notice.
+TEST_F(FaceWorkerTest, FaceGoneNoticeComesOnceAndTheHostMayEndTheLibraryInIt)
+{
+    const QString baboon = sharedImage("baboon.jpg");
+    if (baboon.isEmpty())
+        GTEST_SKIP() << "missing ../shared/data/images/baboon.jpg";
+    knowTheVisitor();
+    configure(virtualCamera, 3);
+    auto host = startedHost();
+    EXPECT_EQ(host->run("start"), 0);
+    ASSERT_TRUE(host->loopUntil([&] { return !faceTexts(*host).isEmpty(); }, 30000)) << log().toStdString();
+    // The loop now waits its interval; the next frame has no face.
+    QFile::remove(scene());
+    ASSERT_TRUE(QFile::copy(baboon, scene()));
+    EXPECT_EQ(host->run("on face 0 uninit"), 0);
+    ASSERT_TRUE(host->loopUntil([&] { return !host->lines("cmd", "uninit").isEmpty(); }, 30000));
+    const QStringList texts = faceTexts(*host);
+    EXPECT_EQ(texts.count(QString()), 1);
+    EXPECT_EQ(texts.last(), QString()) << "the empty text comes after the visitor records";
+    EXPECT_TRUE(texts.first().contains("\"type\": \"Member\""));
+    EXPECT_TRUE(host->loopUntil([&] { return log().contains("StartFace Exit"); }));
+    EXPECT_EQ(host->run("start"), 6001) << "the library has ended";
+    ASSERT_TRUE(host->finish());
+    EXPECT_TRUE(host->exitedCleanly()) << host->errorOutput().toStdString();
+}
+
+// After a passing face the loop waits ten minutes: stop and end still
+// return at once.
+TEST_F(FaceWorkerTest, StopEndsTheIntervalWait)
+{
+    knowTheVisitor();
+    auto host = startedHost();
+    EXPECT_EQ(host->run("start"), 0);
+    ASSERT_TRUE(host->loopUntil([&] { return log().contains("Face result: "); }, 30000)) << log().toStdString();
+    EXPECT_TRUE(log().contains("Used classifier: haarcascade_frontalface_alt"));
+    EXPECT_EQ(host->run("stop"), 0);
+    EXPECT_TRUE(host->loopUntil([&] { return log().contains("StartFace Exit"); }, 3000));
+    EXPECT_EQ(host->run("uninit"), 0);
     ASSERT_TRUE(host->finish());
     EXPECT_TRUE(host->exitedCleanly()) << host->errorOutput().toStdString();
 }
