@@ -8,7 +8,7 @@ int timerPeriodMs(qint64 seconds)
     constexpr qint64 longest = std::numeric_limits<int>::max();
     if (seconds <= 0)
         return 0;
-    if (seconds >= longest / 1000)
+    if (seconds > longest / 1000)
         return static_cast<int>(longest);
     return static_cast<int>(seconds * 1000);
 }

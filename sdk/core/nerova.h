@@ -22,6 +22,13 @@
  *
  * A host may exit with or without calling NV_Uninit.
  *
+ * Inside a callback. Any function may be called from inside any callback,
+ * NV_Uninit included, and the host may run a nested iteration of its loop
+ * there (a modal dialog); later callbacks then arrive inside that nested
+ * loop. A function called on another thread than the host's (from inside
+ * a face callback, which comes from the library's worker thread) returns 0
+ * at once and runs on the host thread when it next iterates its loop.
+ *
  * Texts. Texts handed to a callback are never null: NUL-terminated wide
  * strings (UTF-32 on Linux, where wchar_t has 32 bits) owned by the
  * library and valid only during the call; copy them if you need them

@@ -120,5 +120,5 @@ bool HostProcess::exitedCleanly() const
 {
     return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0
         && !m_errorOutput.contains("ERROR: AddressSanitizer") && !m_errorOutput.contains("ERROR: LeakSanitizer")
-        && !m_errorOutput.contains("runtime error");
+        && !m_errorOutput.contains("runtime error") && !m_errorOutput.contains("WARNING: ThreadSanitizer");
 }

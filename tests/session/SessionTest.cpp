@@ -5,6 +5,8 @@
 
 #include <QTest>
 
+#include <thread>
+
 namespace {
 
 class SessionTest : public SessionFixture
@@ -40,6 +42,23 @@ TEST_F(SessionTest, LogoutEndsTheSessionWithoutTellingTheServer)
     settle();
     EXPECT_EQ(store.requests().size(), 1u) << "only the login";
     EXPECT_EQ(calls.size(), 1) << "only the login's callback";
+}
+
+// A worker on another thread ends the session through the base: on the
+// host thread the workers stop and the session goes first, then the host
+// hears 6106.
+TEST_F(SessionTest, AWorkerThreadEndsTheSessionOnTheHostThread)
+{
+    startCore(store.baseUrl());
+    logIn("tok-1");
+    ASSERT_EQ(core->Start(), 0);
+    std::thread worker([this] { core->base().requestSessionEnd(); });
+    worker.join();
+    EXPECT_TRUE(core->isStarted()) << "nothing happens before the host thread runs its loop";
+    ASSERT_TRUE(waitForCalls("session", 2));
+    EXPECT_EQ(calls.last().code, NV_SESSION_INVALID_TOKEN);
+    EXPECT_FALSE(core->isStarted());
+    EXPECT_EQ(core->base().sessionToken(), "");
 }
 
 // Each answer of overlapping logins is handled as it arrives; the token is
