@@ -13,6 +13,32 @@
     </message>
 </context>
 <context>
+    <name>PostJson</name>
+    <message>
+        <source>Network ready</source>
+        <translation>网络已就绪</translation>
+    </message>
+    <message>
+        <source>Network error (timeout)</source>
+        <translation>网络错误 (超时)</translation>
+    </message>
+    <message>
+        <source>Network error (%1)</source>
+        <translation>网络错误 (%1)</translation>
+    </message>
+</context>
+<context>
+    <name>FaceCloud</name>
+    <message>
+        <source>Member</source>
+        <translation>会员</translation>
+    </message>
+    <message>
+        <source>Not member</source>
+        <translation>非会员</translation>
+    </message>
+</context>
+<context>
     <name>QObject</name>
     <message>
         <source>Unknown</source>
@@ -85,6 +111,13 @@
     <message>
         <source>No face detected</source>
         <translation>未检测到人脸</translation>
+    </message>
+</context>
+<context>
+    <name>NerovaProbe</name>
+    <message>
+        <source>Probe device is ready</source>
+        <translation>探针设备已就绪</translation>
     </message>
 </context>
 </TS>

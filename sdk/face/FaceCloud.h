@@ -1,6 +1,11 @@
 #pragma once
 
+#include "PostJson.h"
+
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QJsonObject>
+#include <QString>
 
 #include <atomic>
 
@@ -8,10 +13,13 @@
 // the face search, adding a new face, and the store's member service, whose
 // accepted report ends in the host's face callback.
 //
-// Threads: it lives on the detection loop's thread. It is created, used and
-// destroyed there, and its blocking requests run on that thread.
+// Threads: it is used by the detection loop's thread, one thread at a time;
+// its blocking requests run on the thread that calls it. Keeping one
+// object across runs of the loop keeps the access token and the network
+// state the host was told.
 class FaceCloud
 {
+    Q_DECLARE_TR_FUNCTIONS(FaceCloud)
 public:
     // A raised stopRequested ends a waiting request early.
     explicit FaceCloud(const std::atomic<bool> &stopRequested);
@@ -26,4 +34,20 @@ public:
     // faceImage is the Base64 text of the PNG face crop. Searches it, then
     // reports the match, or a new uid under which the face is added.
     void SearchFace(const QByteArray &faceImage);
+
+private:
+    void RequestUid();
+    void AddFace(const QString &uid);
+    void RegisterUser(const QString &uid);
+    // Applies a search or add reply's error code; true when the chain goes on.
+    bool acceptCloudReply(const QJsonObject &reply);
+    QString cloudUrl(const QString &address) const;
+    static QString memberUrl(const QString &address);
+
+    // The network state the host was told last; the host starts out
+    // assuming a working network.
+    std::atomic<bool> m_networkReady{true};
+    PostJson m_post;
+    QString m_accessToken;
+    QByteArray m_faceImage;
 };

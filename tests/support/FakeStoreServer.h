@@ -44,6 +44,8 @@ public:
         bool drop = false;  // the connection is closed in the middle of the answer
         bool never = false; // no answer until the server stops
         bool chunked = false; // sent in chunks, without a Content-Length
+        size_t chunkBytes = 64 * 1024;
+        int chunkPauseMs = 0; // a pause before every chunk after the first
     };
 
     explicit FakeStoreServer(Scheme scheme = Scheme::Http);
@@ -63,9 +65,22 @@ public:
     std::vector<Request> requests() const;
     std::vector<Request> requestsTo(const std::string &path) const;
 
+    // A probe upload as the store server reads it: "mac", and "macData"
+    // decoded from Base64 and checked to be one complete gzip stream.
+    struct ProbeUpload
+    {
+        std::string mac;
+        bool isGzip = false; // a gzip member that ends where the data ends
+        std::string csv;     // the uncompressed bytes
+    };
+    // Every upload to the path so far, in arrival order.
+    std::vector<ProbeUpload> probeUploads(const std::string &path) const;
+    static ProbeUpload decodeProbeUpload(const std::string &body);
+
 private:
     Answer nextAnswer(const std::string &path);
     void record(const Request &request);
+    bool pauseUnlessStopping(int milliseconds);
     void serve(const Request &request, void *response);
     void makeCertificate();
 

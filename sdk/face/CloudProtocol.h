@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+// The message formats of the cloud face service: request bodies as Qt's
+// indented JSON writes them, and the readings of its replies.
+namespace CloudProtocol {
+
+// What a search or add reply's "error_code" asks of the chain.
+enum class Step { Continue, DropToken, End };
+
+struct Match
+{
+    double score = 0;
+    QString userId;
+};
+
+QByteArray tokenBody(const QString &clientId, const QString &clientSecret);
+// The "access_token" of a reply that is a JSON object; empty otherwise.
+QString accessToken(const QByteArray &reply);
+
+QByteArray searchBody(const QString &group, const QByteArray &image, const QString &quality);
+QByteArray addBody(const QString &uid, const QString &quality, const QString &group, const QByteArray &image);
+
+// "error_code" as a whole number; missing or not a number reads as 0.
+int errorCode(const QJsonObject &reply);
+Step stepFor(int errorCode);
+// The first element of "user_list" in "result"; anything missing gives
+// score 0 and no user id.
+Match bestMatch(const QJsonObject &reply);
+
+} // namespace CloudProtocol

@@ -1,0 +1,264 @@
+// The identification chain against the fake cloud face service and the
+// fake store server: what each step sends, how replies steer the chain,
+// what the host receives, and how a refused session token ends it.
+#include "CloudCredentials.h"
+#include "CloudFixture.h"
+#include "FaceCloud.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+const QByteArray faceImage = "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==";
+
+class FaceCloudTest : public CloudFixture
+{
+protected:
+    void SetUp() override
+    {
+        CloudFixture::SetUp();
+        cloud.answer(FakeFaceCloud::tokenPath, FakeFaceCloud::tokenReply("24.tok/1"));
+        cloud.answer(FakeFaceCloud::addPath, FakeFaceCloud::addReply());
+        store.answer("/uid", R"({"state":0,"uid":"V-42"})");
+        store.answer("/user", R"({"state":0,"userInfo":{"userType":"Member"}})");
+    }
+
+    // A token, then one search of the face for each search reply queued.
+    void searchFaces(int count = 1)
+    {
+        withFaceCloud([&](FaceCloud &faceCloud) {
+            faceCloud.RequestToken();
+            for (int i = 0; i < count; ++i)
+                faceCloud.SearchFace(faceImage);
+        });
+    }
+
+    void queueSearch(const std::string &body) { cloud.queue(FakeFaceCloud::searchPath, {200, body}); }
+
+    QList<QJsonObject> visitors() const
+    {
+        QList<QJsonObject> records;
+        for (const CloudHostCall &call : callsOf("face"))
+            records.append(QJsonDocument::fromJson(call.text.toUtf8()).object());
+        return records;
+    }
+
+    size_t requestsTo(const FakeStoreServer &server, const char *path) const { return server.requestsTo(path).size(); }
+};
+
+// A face the service does not know well enough: a new uid from the store,
+// the face added under it, the uid reported, the record handed to the host.
+TEST_F(FaceCloudTest, NewVisitorIsAddedUnderAFreshUidAndReachesTheHost)
+{
+    startCore();
+    store.answer("/user", R"({"state":0,"msg":"ok","userInfo":{"name":"李雷","level":3,"userType":"Member",)"
+                          R"("type":"old","image":"old"}})");
+    queueSearch(FakeFaceCloud::searchReply("someone-else", 35.5));
+    searchFaces();
+
+    const auto token = cloud.requestsTo(FakeFaceCloud::tokenPath);
+    ASSERT_EQ(token.size(), 1u);
+    EXPECT_EQ(token[0].body, ("grant_type=client_credentials&client_id=" + CloudCredentials::clientId()
+                              + "&client_secret=" + CloudCredentials::clientSecret())
+                                 .toStdString());
+    EXPECT_EQ(token[0].header("Content-Type"), "application/json");
+    const auto search = cloud.requestsTo(FakeFaceCloud::searchPath);
+    ASSERT_EQ(search.size(), 1u);
+    EXPECT_EQ(search[0].query, "access_token=24.tok%2F1");
+    EXPECT_EQ(search[0].body, "{\n    \"group_id_list\": \"store-7\",\n    \"image\": \"" + faceImage.toStdString()
+                                  + "\",\n    \"image_type\": \"BASE64\",\n    \"quality_control\": \"NONE\"\n}\n");
+    const auto uid = store.requestsTo("/uid");
+    ASSERT_EQ(uid.size(), 1u);
+    EXPECT_EQ(uid[0].query, "token=tok%201");
+    EXPECT_EQ(uid[0].body, "{\n    \"mac\": \"S-1\"\n}\n");
+    const auto add = cloud.requestsTo(FakeFaceCloud::addPath);
+    ASSERT_EQ(add.size(), 1u);
+    EXPECT_EQ(add[0].query, "access_token=24.tok%2F1");
+    EXPECT_EQ(add[0].body, "{\n    \"group_id\": \"store-7\",\n    \"image\": \"" + faceImage.toStdString()
+                               + "\",\n    \"image_type\": \"BASE64\",\n    \"quality_control\": \"NORMAL\",\n"
+                                 "    \"user_id\": \"V-42\"\n}\n");
+    const auto user = store.requestsTo("/user");
+    ASSERT_EQ(user.size(), 1u);
+    EXPECT_EQ(user[0].body, "{\n    \"mac\": \"S-1\",\n    \"uid\": \"V-42\"\n}\n");
+    EXPECT_EQ(user[0].query, "token=tok%201");
+
+    const auto faces = callsOf("face");
+    ASSERT_EQ(faces.size(), 1);
+    EXPECT_TRUE(faces[0].text.startsWith("{\n    \"")) << "indented JSON";
+    const QJsonObject visitor = visitors()[0];
+    EXPECT_EQ(visitor.keys(), (QStringList{"image", "level", "name", "type", "userType"}));
+    EXPECT_EQ(visitor.value("name").toString(), QString("李雷"));
+    EXPECT_EQ(visitor.value("type").toString(), "Member");
+    EXPECT_EQ(visitor.value("image").toString().toLatin1(), faceImage);
+
+    const QString text = log();
+    EXPECT_TRUE(text.contains("Login to Baidu {\"refresh_token\":\"25.refresh\",\"expires_in\":25920"));
+    EXPECT_TRUE(text.contains("Search Face from Baidu {\"error_code\":0")) << text.toStdString();
+    EXPECT_TRUE(text.contains("} (NONE, store-7)"));
+    EXPECT_TRUE(text.contains("Request Uid {\"state\":0,\"uid\":\"V-42\"} (S-1)"));
+    EXPECT_TRUE(text.contains("Register Face to Baidu {\"error_code\":0"));
+    EXPECT_TRUE(text.contains("} (, NONE, store-7)"));
+    EXPECT_TRUE(text.contains("Register user S-1, V-42 ({\"state\":0"));
+}
+
+// A score at the threshold is the same person: reported at once under the
+// matched id. Just below it the face is new; a match without an id, or an
+// empty user list with a positive threshold, behave accordingly.
+TEST_F(FaceCloudTest, ScoreAtTheThresholdIsAKnownVisitor)
+{
+    startCore();
+    queueSearch(FakeFaceCloud::searchReply("known-7", 80.0));
+    queueSearch(FakeFaceCloud::searchReply("", 99.5));
+    queueSearch(FakeFaceCloud::searchReply("almost", 79.99));
+    queueSearch(R"({"result":{"user_list":[]}})");
+    searchFaces(4);
+
+    const auto users = store.requestsTo("/user");
+    ASSERT_EQ(users.size(), 3u);
+    EXPECT_EQ(users[0].body, "{\n    \"mac\": \"S-1\",\n    \"uid\": \"known-7\"\n}\n");
+    EXPECT_TRUE(users[1].body.find("V-42") != std::string::npos);
+    EXPECT_TRUE(users[2].body.find("V-42") != std::string::npos);
+    EXPECT_EQ(requestsTo(store, "/uid"), 2u);
+    EXPECT_EQ(requestsTo(cloud, FakeFaceCloud::addPath), 2u);
+    EXPECT_EQ(callsOf("face").size(), 3);
+}
+
+// 100, 110 and 111 drop the token, and the next token request fetches a
+// new one; any other code, or a reply that is no object, ends the chain
+// silently with the token kept.
+TEST_F(FaceCloudTest, RefusedTokensAreDroppedOtherCodesEndTheChain)
+{
+    startCore();
+    for (int code : {100, 110, 111, 222207, 17}) {
+        SCOPED_TRACE(code);
+        queueSearch(FakeFaceCloud::errorReply(code));
+        const bool dropped = code == 100 || code == 110 || code == 111;
+        withFaceCloud([&](FaceCloud &faceCloud) {
+            faceCloud.RequestToken();
+            faceCloud.SearchFace(faceImage);
+            EXPECT_EQ(faceCloud.hasToken(), !dropped);
+        });
+    }
+    queueSearch("not json");
+    queueSearch("{}");
+    queueSearch(FakeFaceCloud::searchReply("new", 10));
+    cloud.queue(FakeFaceCloud::addPath, {200, FakeFaceCloud::errorReply(110)});
+    withFaceCloud([&](FaceCloud &faceCloud) {
+        faceCloud.RequestToken();
+        faceCloud.SearchFace(faceImage);
+        faceCloud.SearchFace(faceImage);
+        EXPECT_TRUE(faceCloud.hasToken());
+        faceCloud.SearchFace(faceImage);
+        EXPECT_FALSE(faceCloud.hasToken()) << "the add refused the token";
+    });
+    EXPECT_EQ(requestsTo(store, "/uid"), 1u);
+    EXPECT_EQ(requestsTo(store, "/user"), 0u);
+    EXPECT_TRUE(callsOf("face").isEmpty());
+    EXPECT_TRUE(callsOf("notify").isEmpty());
+}
+
+// One chain may serve successive runs of the loop on different threads of
+// the pool; its token stays.
+TEST_F(FaceCloudTest, TokenSurvivesARunOnAnotherThread)
+{
+    startCore();
+    queueSearch(FakeFaceCloud::searchReply("known", 95));
+    FaceCloud faceCloud(stopRequested);
+    onLoopThread([&] { faceCloud.RequestToken(); });
+    onLoopThread([&] { faceCloud.SearchFace(faceImage); });
+    EXPECT_EQ(requestsTo(cloud, FakeFaceCloud::tokenPath), 1u);
+    EXPECT_EQ(cloud.requestsTo(FakeFaceCloud::searchPath).at(0).query, "access_token=24.tok%2F1");
+    EXPECT_EQ(visitors().size(), 1);
+}
+
+// A token reply without "access_token" leaves the token empty; the only
+// line is the start of the reply.
+TEST_F(FaceCloudTest, TokenReplyWithoutATokenLeavesItEmpty)
+{
+    startCore();
+    cloud.answer(FakeFaceCloud::tokenPath, R"({"error":"invalid_client","error_description":"unknown client id"})");
+    withFaceCloud([](FaceCloud &faceCloud) {
+        faceCloud.RequestToken();
+        EXPECT_FALSE(faceCloud.hasToken());
+    });
+    EXPECT_TRUE(log().contains("Login to Baidu {\"error\":\"invalid_client\",\"error_description\":\"unk\n"));
+}
+
+// The store's readings of "state", "uid" and "userType".
+TEST_F(FaceCloudTest, MemberRepliesAreReadAsTheStoreWritesThem)
+{
+    startCore();
+    cloud.answer(FakeFaceCloud::searchPath, FakeFaceCloud::searchReply("nobody", 1.5));
+    store.queue("/uid", {200, R"({"state":"0","uid":"V-text"})"});
+    store.queue("/uid", {200, R"({"state":0})"});
+    store.queue("/uid", {200, R"({"state":500,"uid":"V-refused"})"});
+    store.queue("/uid", {200, R"({"state":0,"uid":"V-a"})"});
+    store.queue("/uid", {200, R"({"state":0,"uid":"V-b"})"});
+    store.queue("/uid", {200, R"({"state":0,"uid":"V-c"})"});
+    store.queue("/uid", {200, R"({"state":0,"uid":"V-d"})"});
+    store.queue("/user", {200, R"({"state":0,"userInfo":{"userType":"Member"}})"});
+    store.queue("/user", {200, R"({"state":500})"});
+    store.queue("/user", {200, R"({"state":0,"userInfo":{"userType":" Not member "}})"});
+    store.queue("/user", {200, R"({"state":0,"userInfo":{"userType":"not member"}})"});
+    store.queue("/user", {200, "[]"});
+    searchFaces(7);
+
+    const auto adds = cloud.requestsTo(FakeFaceCloud::addPath);
+    ASSERT_EQ(adds.size(), 5u) << "no add without a uid or with a refused state";
+    EXPECT_TRUE(adds[0].body.find("\"V-text\"") != std::string::npos);
+    const QList<QJsonObject> records = visitors();
+    ASSERT_EQ(records.size(), 4) << "an answer that is no object reaches nobody";
+    EXPECT_EQ(records[0].value("type").toString(), "Member");
+    EXPECT_EQ(records[1], (QJsonObject{{"image", QString(faceImage)}, {"type", "Member"}}));
+    EXPECT_EQ(records[2].value("type").toString(), "Not member");
+    EXPECT_EQ(records[2].value("userType").toString(), " Not member ");
+    EXPECT_EQ(records[3].value("type").toString(), "Member");
+}
+
+// 401 from the member service, as text or as the number 401.0: the
+// session ends on the host thread (logout first), then the host hears 6106.
+TEST_F(FaceCloudTest, RefusedSessionTokenEndsTheSession)
+{
+    for (const char *refusal : {R"({"state":"401"})", R"({"state":401.0})"}) {
+        for (const char *path : {"/uid", "/user"}) {
+            SCOPED_TRACE(std::string(path) + refusal);
+            startCore();
+            ASSERT_EQ(core->Start(), 0);
+            queueSearch(FakeFaceCloud::searchReply("known", path == std::string("/uid") ? 1 : 90));
+            store.queue(path, {200, refusal});
+            const int before = callsOf("session").size();
+            searchFaces();
+            ASSERT_TRUE(waitUntil([&] { return callsOf("session").size() > before; }));
+            const CloudHostCall ended = callsOf("session").last();
+            EXPECT_EQ(ended.code, NV_SESSION_INVALID_TOKEN);
+            EXPECT_EQ(ended.text, "Invalid token");
+            EXPECT_EQ(ended.tokenDuringCall, "") << "logout comes first";
+            EXPECT_FALSE(core->isStarted());
+            EXPECT_TRUE(callsOf("face").isEmpty());
+            core.reset();
+        }
+    }
+    EXPECT_EQ(requestsTo(cloud, FakeFaceCloud::addPath), 0u);
+}
+
+// Neither the client secret nor a whole face image reaches the log.
+TEST_F(FaceCloudTest, FailedRequestsLogNoSecretAndNoWholeImage)
+{
+    startCore();
+    cloud.answer(FakeFaceCloud::tokenPath, {404, "{}"});
+    const QByteArray bigImage = QByteArray(3000, 'A') + "==";
+    withFaceCloud([&](FaceCloud &faceCloud) {
+        faceCloud.RequestToken();
+        faceCloud.SearchFace(bigImage);
+    });
+    const QString text = log();
+    EXPECT_TRUE(text.contains("client_secret=********, 203, ")) << text.toStdString();
+    EXPECT_FALSE(text.contains(CloudCredentials::clientSecret()));
+    EXPECT_TRUE(text.contains("\"image\": \"" + QByteArray(32, 'A') + "...(3002 chars)\"")) << text.toStdString();
+    EXPECT_FALSE(text.contains(QByteArray(33, 'A')));
+    ASSERT_EQ(callsOf("notify").size(), 1);
+    EXPECT_EQ(callsOf("notify")[0].text, "Network error (203)");
+}
+
+} // namespace
