@@ -3,6 +3,7 @@
 #include "ui_nerovasimpletool.h"
 
 #include "ConfigKeys.h"
+#include "DeviceLists.h"
 #include "EventWait.h"
 #include "IniFileEditor.h"
 #include "LogGroup.h"
@@ -21,7 +22,7 @@
 
 namespace {
 
-// The message boxes speak Chinese whatever the translation.
+// Both message boxes; their texts are fixed Chinese texts, never translated.
 const char kBoxStyle[] = "*{font-size: 14px;}";
 
 } // namespace
@@ -37,7 +38,6 @@ NerovaSimpleTool::NerovaSimpleTool(QWidget *parent)
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
 
     m_paths = InstallPaths::current();
-    m_cascadeDir = m_paths.applicationDir + "/data/haarcascades/";
     m_settings = new QSettings(m_paths.configFile, QSettings::IniFormat);
     readConfiguration();
 
@@ -193,14 +193,13 @@ void NerovaSimpleTool::saveConfiguration()
 
 void NerovaSimpleTool::on_btnRefreshProbeDevice_clicked()
 {
-    ui->cmbProbeDevice->clear();
-    ui->cmbProbeDevice->insertItem(0, QObject::tr("No device"));
+    m_ports = SerialPortList::available();
+    DeviceLists::fillProbes(ui->cmbProbeDevice, m_ports, m_config.probeDevice);
 }
 
 void NerovaSimpleTool::on_btnFaceDeviceRefresh_clicked()
 {
-    ui->cmbFaceDevice->clear();
-    ui->cmbFaceDevice->insertItem(0, QObject::tr("No device"));
+    DeviceLists::fillEmpty(ui->cmbFaceDevice);
 }
 
 // Tests
@@ -213,11 +212,14 @@ void NerovaSimpleTool::on_btnTest_clicked()
     ui->btnTest->setText(QObject::tr("Testing"));
     resetTestDisplay();
 
-    showStatus(QObject::tr("Network: testing"), QObject::tr("Probe: unknown"));
-    const QString networkLine = runNetworkTest() ? QObject::tr("Network: success")
-                                                 : QObject::tr("Network: failure");
-    if (!m_closed)
-        runProbeTest(networkLine);
+    // A window closed during a test ends it: nothing more is sent or opened.
+    if (!m_closed) {
+        showStatus(QObject::tr("Network: testing"), QObject::tr("Probe: unknown"));
+        const QString networkLine = runNetworkTest() ? QObject::tr("Network: success")
+                                                     : QObject::tr("Network: failure");
+        if (!m_closed)
+            runProbeTest(networkLine);
+    }
 
     ui->btnTest->setEnabled(true);
     ui->btnTest->setText(QObject::tr("Test"));
@@ -231,9 +233,10 @@ bool NerovaSimpleTool::runNetworkTest()
 void NerovaSimpleTool::runProbeTest(const QString &networkLine)
 {
     m_config.probeDevice = ui->cmbProbeDevice->currentData().toString();
-    const QString text = ui->cmbProbeDevice->currentText();
-    const int dash = text.lastIndexOf('-');
-    m_probePort = dash < 0 ? QString() : text.mid(dash + 1);
+    // The port of the entry itself: its shown text ends with "-" and the
+    // port name, but a port name may hold a "-" of its own.
+    const int entry = ui->cmbProbeDevice->currentIndex();
+    m_probePort = entry > 0 && entry <= m_ports.size() ? m_ports[entry - 1].portName : QString();
     if (m_probePort.isEmpty()) {
         showStatus(networkLine, QObject::tr("Probe: no choice"));
         return;

@@ -2,6 +2,9 @@
 
 #include "InstallPaths.h"
 #include "NerovaConfig.h"
+#include "SerialPortList.h"
+
+#include <QList>
 
 #include <QDialog>
 #include <QString>
@@ -53,7 +56,6 @@ private:
     Ui::NerovaSimpleTool *ui;
     QSettings *m_settings = nullptr;
     InstallPaths m_paths;
-    QString m_cascadeDir;
     QString m_loginUrl; // the server base followed directly by the login path
     QString m_loggerName;
     NerovaConfig m_config;
@@ -61,6 +63,7 @@ private:
     int m_shot = 0;
     bool m_running = false;
     bool m_closed = false;
+    QList<SerialPortEntry> m_ports; // entry k of cmbProbeDevice is port k - 1
     QSerialPort *m_serial = nullptr;
     QString m_probePort;
 };
