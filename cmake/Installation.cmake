@@ -32,3 +32,27 @@ endif()
 if(TARGET nerova_c_host)
   install(TARGETS nerova_c_host RUNTIME DESTINATION .)
 endif()
+
+# For integrators: a CMake package (find_package(nerova) gives nerova::nerova)
+# and a pkg-config file, both found relative to where they are installed.
+include(CMakePackageConfigHelpers)
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/nerovaConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES cmake/nerovaConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/nerovaConfigVersion.cmake
+  DESTINATION lib/cmake/nerova)
+configure_file(cmake/nerova.pc.in ${CMAKE_CURRENT_BINARY_DIR}/nerova.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/nerova.pc DESTINATION lib/pkgconfig)
+
+# A Debian package of the installation directory, under /opt/nerova:
+#   cd build && cpack -G DEB
+set(CPACK_PACKAGE_NAME nerova)
+set(CPACK_PACKAGE_VENDOR "nerova")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Store visitor SDK (libnerova.so) with its configuration and data")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /opt/nerova)
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "nerova maintainers")
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+include(CPack)

@@ -11,6 +11,7 @@ PACKAGES=(
   libopencv-dev opencv-data
   liblog4cxx-dev zlib1g-dev fonts-wqy-microhei libglib2.0-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev libbenchmark-dev
+  python3-skimage  # the demo's face picture where ../shared/data is absent
 )
 
 missing=()
