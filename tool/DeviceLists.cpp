@@ -1,6 +1,7 @@
 #include "DeviceLists.h"
 
 #include <QComboBox>
+#include <QDebug>
 #include <QIcon>
 
 void DeviceLists::startList(QComboBox *box)
@@ -15,9 +16,16 @@ void DeviceLists::finishList(QComboBox *box)
         box->setItemText(0, QObject::tr("No device"));
 }
 
-void DeviceLists::fillEmpty(QComboBox *box)
+void DeviceLists::fillCameras(QComboBox *box, const QList<CameraInfo> &cameras, const QString &savedIdentifier)
 {
     startList(box);
+    for (const CameraInfo &camera : cameras) {
+        qDebug() << "Camera:" << camera.deviceName << camera.description << camera.captureTarget;
+        const QString identifier = CameraList::identifier(camera.deviceName);
+        box->addItem(QIcon(), camera.description, identifier);
+        if (identifier.compare(savedIdentifier, Qt::CaseInsensitive) == 0)
+            box->setCurrentIndex(box->findText(camera.description, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    }
     finishList(box);
 }
 

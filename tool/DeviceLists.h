@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CameraList.h"
 #include "SerialPortList.h"
 
 #include <QList>
@@ -15,12 +16,12 @@ class QComboBox;
 class DeviceLists
 {
 public:
+    // Cameras are shown by their description; the entry chosen is the first
+    // one whose text is that of the matching camera.
+    static void fillCameras(QComboBox *box, const QList<CameraInfo> &cameras, const QString &savedIdentifier);
     // Ports are shown as "description-portName"; of several ports with the
     // saved identifier the last one is chosen.
     static void fillProbes(QComboBox *box, const QList<SerialPortEntry> &ports, const QString &savedIdentifier);
-
-    // Only the placeholder, "No device".
-    static void fillEmpty(QComboBox *box);
 
 private:
     static void startList(QComboBox *box);

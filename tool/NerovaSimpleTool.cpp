@@ -11,6 +11,7 @@
 #include "NetworkTest.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
@@ -40,6 +41,7 @@ NerovaSimpleTool::NerovaSimpleTool(QWidget *parent)
     m_paths = InstallPaths::current();
     m_settings = new QSettings(m_paths.configFile, QSettings::IniFormat);
     readConfiguration();
+    m_faceTest.load(m_paths.applicationDir);
 
     on_btnRefreshProbeDevice_clicked();
     on_btnFaceDeviceRefresh_clicked();
@@ -81,6 +83,8 @@ void NerovaSimpleTool::closeEvent(QCloseEvent *event)
     m_closed = true;
     if (m_serial->isOpen())
         m_serial->close();
+    if (m_capture.isOpened())
+        m_capture.release();
     QDialog::closeEvent(event);
 }
 
@@ -199,7 +203,8 @@ void NerovaSimpleTool::on_btnRefreshProbeDevice_clicked()
 
 void NerovaSimpleTool::on_btnFaceDeviceRefresh_clicked()
 {
-    DeviceLists::fillEmpty(ui->cmbFaceDevice);
+    m_cameras = CameraList::available();
+    DeviceLists::fillCameras(ui->cmbFaceDevice, m_cameras, m_config.faceDevice);
 }
 
 // Tests
@@ -211,6 +216,7 @@ void NerovaSimpleTool::on_btnTest_clicked()
     ui->btnTest->setEnabled(false);
     ui->btnTest->setText(QObject::tr("Testing"));
     resetTestDisplay();
+    runFaceTest(ui->cmbFaceDevice->currentIndex());
 
     // A window closed during a test ends it: nothing more is sent or opened.
     if (!m_closed) {
@@ -223,6 +229,85 @@ void NerovaSimpleTool::on_btnTest_clicked()
 
     ui->btnTest->setEnabled(true);
     ui->btnTest->setText(QObject::tr("Test"));
+}
+
+void NerovaSimpleTool::runFaceTest(int cameraEntry)
+{
+    // The camera of the entry itself, as listed when the list was built.
+    if (cameraEntry < 1 || cameraEntry > m_cameras.size() || !m_capture.open(m_cameras[cameraEntry - 1]))
+        return;
+    cv::Mat discarded;
+    m_capture.read(discarded);
+    wait(100);
+    m_capture.read(discarded);
+    wait(100);
+
+    m_shot = 0;
+    m_running = !m_closed;
+    while (m_running && m_shot < 3) {
+        ++m_shot;
+        takeShot(m_shot);
+        if (m_running)
+            wait(2000);
+    }
+    if (m_capture.isOpened())
+        m_capture.release();
+}
+
+void NerovaSimpleTool::takeShot(int shot)
+{
+    QLabel *verdicts[] = {ui->lblRet1, ui->lblRet2, ui->lblRet3};
+    verdicts[shot - 1]->setText(QObject::tr("Testing"));
+    cv::Mat frame;
+    if (!m_capture.read(frame) || frame.empty()) {
+        if (m_capture.isOpened())
+            m_capture.release();
+        m_running = false;
+        return;
+    }
+    const FaceTestAnalyser::Switches switches{m_config.faceLeftEye, m_config.faceRightEye, m_config.faceNose,
+                                              m_config.faceMouth};
+    const FaceTestAnalyser::Shot result = m_faceTest.analyse(frame, switches);
+    if (!result.faceFound) {
+        NerovaLog::trace(m_loggerName, "Tool: No face detected");
+        if (m_config.debugMode)
+            writeDebugPicture(result.png);
+        showShot(shot, result.png, false);
+        return;
+    }
+    if (result.hasLevels)
+        NerovaLog::trace(m_loggerName, QString("Tool: rejectLevels(%1), levelWeights(%2)")
+                                           .arg(result.rejectLevel)
+                                           .arg(result.levelWeight));
+    NerovaLog::trace(m_loggerName, QString("Tool: (%1) %2").arg(shot).arg(result.details));
+    NerovaLog::trace(m_loggerName,
+                     QString("Tool: (%1) %2, %3").arg(shot).arg(result.score).arg(m_config.faceThreshold));
+    showShot(shot, result.png, result.score >= m_config.faceThreshold);
+}
+
+void NerovaSimpleTool::showShot(int shot, const QByteArray &png, bool faceDetected)
+{
+    QLabel *pictures[] = {ui->lblPic1, ui->lblPic2, ui->lblPic3};
+    QLabel *verdicts[] = {ui->lblRet1, ui->lblRet2, ui->lblRet3};
+    QPixmap picture;
+    picture.loadFromData(png, "PNG");
+    pictures[shot - 1]->setPixmap(picture);
+    if (faceDetected)
+        verdicts[shot - 1]->setText(QString("<span style=\"font-weight:600; color:blue;\">%1</span>")
+                                        .arg(QObject::tr("Face detected")));
+    else
+        verdicts[shot - 1]->setText(QString("<span style=\"font-weight:600; color:#ff5500;\">%1</span>")
+                                        .arg(QObject::tr("No face detected")));
+}
+
+// Written only where the debug directory exists; a failure is ignored.
+void NerovaSimpleTool::writeDebugPicture(const QByteArray &png) const
+{
+    QFile file(QString("%1/debug/%2.no_face.png")
+                   .arg(m_paths.applicationDir)
+                   .arg(QDateTime::currentMSecsSinceEpoch()));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(png);
 }
 
 bool NerovaSimpleTool::runNetworkTest()
