@@ -3,6 +3,7 @@
 #include "ui_nerovasimpletool.h"
 
 #include "ConfigKeys.h"
+#include "DeviceLists.h"
 #include "EventWait.h"
 #include "IniFileEditor.h"
 #include "LogGroup.h"
@@ -10,6 +11,7 @@
 #include "NetworkTest.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
@@ -21,7 +23,7 @@
 
 namespace {
 
-// The message boxes speak Chinese whatever the translation.
+// Both message boxes; their texts are fixed Chinese texts, never translated.
 const char kBoxStyle[] = "*{font-size: 14px;}";
 
 } // namespace
@@ -37,9 +39,9 @@ NerovaSimpleTool::NerovaSimpleTool(QWidget *parent)
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
 
     m_paths = InstallPaths::current();
-    m_cascadeDir = m_paths.applicationDir + "/data/haarcascades/";
     m_settings = new QSettings(m_paths.configFile, QSettings::IniFormat);
     readConfiguration();
+    m_faceTest.load(m_paths.applicationDir);
 
     on_btnRefreshProbeDevice_clicked();
     on_btnFaceDeviceRefresh_clicked();
@@ -81,6 +83,8 @@ void NerovaSimpleTool::closeEvent(QCloseEvent *event)
     m_closed = true;
     if (m_serial->isOpen())
         m_serial->close();
+    if (m_capture.isOpened())
+        m_capture.release();
     QDialog::closeEvent(event);
 }
 
@@ -193,14 +197,14 @@ void NerovaSimpleTool::saveConfiguration()
 
 void NerovaSimpleTool::on_btnRefreshProbeDevice_clicked()
 {
-    ui->cmbProbeDevice->clear();
-    ui->cmbProbeDevice->insertItem(0, QObject::tr("No device"));
+    m_ports = SerialPortList::available();
+    DeviceLists::fillProbes(ui->cmbProbeDevice, m_ports, m_config.probeDevice);
 }
 
 void NerovaSimpleTool::on_btnFaceDeviceRefresh_clicked()
 {
-    ui->cmbFaceDevice->clear();
-    ui->cmbFaceDevice->insertItem(0, QObject::tr("No device"));
+    m_cameras = CameraList::available();
+    DeviceLists::fillCameras(ui->cmbFaceDevice, m_cameras, m_config.faceDevice);
 }
 
 // Tests
@@ -212,15 +216,98 @@ void NerovaSimpleTool::on_btnTest_clicked()
     ui->btnTest->setEnabled(false);
     ui->btnTest->setText(QObject::tr("Testing"));
     resetTestDisplay();
+    runFaceTest(ui->cmbFaceDevice->currentIndex());
 
-    showStatus(QObject::tr("Network: testing"), QObject::tr("Probe: unknown"));
-    const QString networkLine = runNetworkTest() ? QObject::tr("Network: success")
-                                                 : QObject::tr("Network: failure");
-    if (!m_closed)
-        runProbeTest(networkLine);
+    // A window closed during a test ends it: nothing more is sent or opened.
+    if (!m_closed) {
+        showStatus(QObject::tr("Network: testing"), QObject::tr("Probe: unknown"));
+        const QString networkLine = runNetworkTest() ? QObject::tr("Network: success")
+                                                     : QObject::tr("Network: failure");
+        if (!m_closed)
+            runProbeTest(networkLine);
+    }
 
     ui->btnTest->setEnabled(true);
     ui->btnTest->setText(QObject::tr("Test"));
+}
+
+void NerovaSimpleTool::runFaceTest(int cameraEntry)
+{
+    // The camera of the entry itself, as listed when the list was built.
+    if (cameraEntry < 1 || cameraEntry > m_cameras.size() || !m_capture.open(m_cameras[cameraEntry - 1]))
+        return;
+    cv::Mat discarded;
+    m_capture.read(discarded);
+    wait(100);
+    m_capture.read(discarded);
+    wait(100);
+
+    m_shot = 0;
+    m_running = !m_closed;
+    while (m_running && m_shot < 3) {
+        ++m_shot;
+        takeShot(m_shot);
+        if (m_running)
+            wait(2000);
+    }
+    if (m_capture.isOpened())
+        m_capture.release();
+}
+
+void NerovaSimpleTool::takeShot(int shot)
+{
+    QLabel *verdicts[] = {ui->lblRet1, ui->lblRet2, ui->lblRet3};
+    verdicts[shot - 1]->setText(QObject::tr("Testing"));
+    cv::Mat frame;
+    if (!m_capture.read(frame) || frame.empty()) {
+        if (m_capture.isOpened())
+            m_capture.release();
+        m_running = false;
+        return;
+    }
+    const FaceTestAnalyser::Switches switches{m_config.faceLeftEye, m_config.faceRightEye, m_config.faceNose,
+                                              m_config.faceMouth};
+    const FaceTestAnalyser::Shot result = m_faceTest.analyse(frame, switches);
+    if (!result.faceFound) {
+        NerovaLog::trace(m_loggerName, "Tool: No face detected");
+        if (m_config.debugMode)
+            writeDebugPicture(result.png);
+        showShot(shot, result.png, false);
+        return;
+    }
+    if (result.hasLevels)
+        NerovaLog::trace(m_loggerName, QString("Tool: rejectLevels(%1), levelWeights(%2)")
+                                           .arg(result.rejectLevel)
+                                           .arg(result.levelWeight));
+    NerovaLog::trace(m_loggerName, QString("Tool: (%1) %2").arg(shot).arg(result.details));
+    NerovaLog::trace(m_loggerName,
+                     QString("Tool: (%1) %2, %3").arg(shot).arg(result.score).arg(m_config.faceThreshold));
+    showShot(shot, result.png, result.score >= m_config.faceThreshold);
+}
+
+void NerovaSimpleTool::showShot(int shot, const QByteArray &png, bool faceDetected)
+{
+    QLabel *pictures[] = {ui->lblPic1, ui->lblPic2, ui->lblPic3};
+    QLabel *verdicts[] = {ui->lblRet1, ui->lblRet2, ui->lblRet3};
+    QPixmap picture;
+    picture.loadFromData(png, "PNG");
+    pictures[shot - 1]->setPixmap(picture);
+    if (faceDetected)
+        verdicts[shot - 1]->setText(QString("<span style=\"font-weight:600; color:blue;\">%1</span>")
+                                        .arg(QObject::tr("Face detected")));
+    else
+        verdicts[shot - 1]->setText(QString("<span style=\"font-weight:600; color:#ff5500;\">%1</span>")
+                                        .arg(QObject::tr("No face detected")));
+}
+
+// Written only where the debug directory exists; a failure is ignored.
+void NerovaSimpleTool::writeDebugPicture(const QByteArray &png) const
+{
+    QFile file(QString("%1/debug/%2.no_face.png")
+                   .arg(m_paths.applicationDir)
+                   .arg(QDateTime::currentMSecsSinceEpoch()));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(png);
 }
 
 bool NerovaSimpleTool::runNetworkTest()
@@ -231,9 +318,10 @@ bool NerovaSimpleTool::runNetworkTest()
 void NerovaSimpleTool::runProbeTest(const QString &networkLine)
 {
     m_config.probeDevice = ui->cmbProbeDevice->currentData().toString();
-    const QString text = ui->cmbProbeDevice->currentText();
-    const int dash = text.lastIndexOf('-');
-    m_probePort = dash < 0 ? QString() : text.mid(dash + 1);
+    // The port of the entry itself: its shown text ends with "-" and the
+    // port name, but a port name may hold a "-" of its own.
+    const int entry = ui->cmbProbeDevice->currentIndex();
+    m_probePort = entry > 0 && entry <= m_ports.size() ? m_ports[entry - 1].portName : QString();
     if (m_probePort.isEmpty()) {
         showStatus(networkLine, QObject::tr("Probe: no choice"));
         return;

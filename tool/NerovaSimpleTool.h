@@ -1,7 +1,13 @@
 #pragma once
 
+#include "CameraCapture.h"
+#include "CameraList.h"
+#include "FaceTestAnalyser.h"
 #include "InstallPaths.h"
 #include "NerovaConfig.h"
+#include "SerialPortList.h"
+
+#include <QList>
 
 #include <QDialog>
 #include <QString>
@@ -45,6 +51,10 @@ private:
     void finish();
     void saveConfiguration();
 
+    void runFaceTest(int cameraEntry);
+    void takeShot(int shot);
+    void showShot(int shot, const QByteArray &png, bool faceDetected);
+    void writeDebugPicture(const QByteArray &png) const;
     bool runNetworkTest();
     void runProbeTest(const QString &networkLine);
     void showStatus(const QString &networkLine, const QString &probeLine);
@@ -53,7 +63,6 @@ private:
     Ui::NerovaSimpleTool *ui;
     QSettings *m_settings = nullptr;
     InstallPaths m_paths;
-    QString m_cascadeDir;
     QString m_loginUrl; // the server base followed directly by the login path
     QString m_loggerName;
     NerovaConfig m_config;
@@ -61,6 +70,10 @@ private:
     int m_shot = 0;
     bool m_running = false;
     bool m_closed = false;
+    FaceTestAnalyser m_faceTest;
+    CameraCapture m_capture;
+    QList<CameraInfo> m_cameras; // entry k of cmbFaceDevice is camera k - 1
+    QList<SerialPortEntry> m_ports; // entry k of cmbProbeDevice is port k - 1
     QSerialPort *m_serial = nullptr;
     QString m_probePort;
 };

@@ -54,23 +54,16 @@ TEST(IniFileEditor, OnlyTheValueOfTheKeyChanges)
     EXPECT_EQ(readBack(editor.text(), "Face/Name"), "quoted; value");
 }
 
-TEST(IniFileEditor, EverySpellingOfTheKeyInTheGroupIsSet)
+TEST(IniFileEditor, EveryEntryOfTheKeyIsSetAndMissingOnesAreAdded)
 {
     IniFileEditor editor("[Probe]\nProbeDevice=1-2\n[Face]\nProbeDevice=x\n[Probe]\nProbeDevice=3-4\n");
     editor.setValue("Probe/ProbeDevice", "5-6");
     EXPECT_EQ(editor.text(), QByteArray("[Probe]\nProbeDevice=5-6\n[Face]\nProbeDevice=x\n[Probe]\nProbeDevice=5-6\n"));
-}
 
-TEST(IniFileEditor, MissingKeysAndSectionsAreAdded)
-{
-    IniFileEditor editor("[Probe]\nProbeEnabled=true\n\n; trailing comment\n[Face]\nFaceEnabled=false");
-    editor.setValue("Probe/ProbeDevice", "1-2");
-    editor.setValue("Face/FaceDevice", "cam");
-    editor.setValue("Nerova/DeviceId", "7");
-    EXPECT_EQ(editor.text(), QByteArray("[Probe]\nProbeEnabled=true\nProbeDevice=1-2\n\n; trailing comment\n"
-                                        "[Face]\nFaceEnabled=false\nFaceDevice=cam\n\n[Nerova]\nDeviceId=7\n"));
-
-    IniFileEditor empty;
-    empty.setValue("Nerova/DeviceId", "7");
-    EXPECT_EQ(empty.text(), QByteArray("[Nerova]\nDeviceId=7\n"));
+    IniFileEditor missing("[Face]\nFaceEnabled=false\n\n; trailing comment\n[Probe]\nProbeEnabled=true");
+    missing.setValue("Face/FaceDevice", "cam");
+    missing.setValue("Probe/ProbeDevice", "1-2");
+    missing.setValue("Nerova/DeviceId", "7");
+    EXPECT_EQ(missing.text(), QByteArray("[Face]\nFaceEnabled=false\nFaceDevice=cam\n\n; trailing comment\n"
+                                         "[Probe]\nProbeEnabled=true\nProbeDevice=1-2\n\n[Nerova]\nDeviceId=7\n"));
 }

@@ -50,6 +50,15 @@ protected:
     QString text(const char *label) const { return child<QLabel>(label)->text(); }
     void click(const char *button) const { QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton); }
 
+    // Finish on the test page ends the application's event loop with 0;
+    // the window is then destroyed, as at the program's end.
+    void finish()
+    {
+        QTimer::singleShot(0, [this] { click("btnNext"); });
+        EXPECT_EQ(QApplication::exec(), 0);
+        window.reset();
+    }
+
     // Clicks a button while the next message box is shown, on the button
     // with this text (or closes it with Escape when the text is empty), and
     // tells what the box showed.

@@ -35,13 +35,6 @@ protected:
         const Box box = clickExpectingBox("btnNext", QString::fromUtf8("确定"));
         ASSERT_EQ(box.title, QString::fromUtf8("警告"));
     }
-    // Finish ends the application's event loop with 0.
-    void finish()
-    {
-        QTimer::singleShot(0, [this] { click("btnNext"); });
-        EXPECT_EQ(QApplication::exec(), 0);
-        window.reset();
-    }
     bool shown(const char *name) const { return child<QWidget>(name)->isVisible(); }
 };
 
