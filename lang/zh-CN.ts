@@ -113,4 +113,11 @@
         <translation>未检测到人脸</translation>
     </message>
 </context>
+<context>
+    <name>NerovaProbe</name>
+    <message>
+        <source>Probe device is ready</source>
+        <translation>探针设备已就绪</translation>
+    </message>
+</context>
 </TS>

@@ -4,6 +4,7 @@
 #include "ConfigKeys.h"
 #include "LogGroup.h"
 #include "NerovaLog.h"
+#include "NerovaProbe.h"
 #include "StoreProtocol.h"
 #include "StoreRequest.h"
 
@@ -87,6 +88,7 @@ int HNerovaCore::Initialise()
     m_initialised = true;
     logCoreInfo(QStringLiteral("Init success"));
     logSystemInfo();
+    m_probe = std::make_unique<NerovaProbe>();
     return NV_OK;
 }
 
@@ -117,6 +119,7 @@ int HNerovaCore::Start()
     m_base.logInfo(QStringLiteral("Start working"));
     if (m_started)
         return NV_OK;
+    m_probe->Start();
     m_started = true;
     return NV_OK;
 }
@@ -126,6 +129,7 @@ int HNerovaCore::Stop()
     if (!m_initialised)
         return NV_ERR_NOT_INIT;
     m_base.logInfo(QStringLiteral("Stop working"));
+    m_probe->Stop();
     m_started = false;
     return NV_OK;
 }

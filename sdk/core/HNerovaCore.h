@@ -11,6 +11,7 @@
 #include <memory>
 
 class ConfigWatcher;
+class NerovaProbe;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -75,6 +76,7 @@ private:
     NerovaBase m_base;
     // The workers are declared after the base, so that they are stopped and
     // destroyed (the face loop joined) before it goes.
+    std::unique_ptr<NerovaProbe> m_probe;
     std::unique_ptr<QSettings> m_settings;
     ConfigWatcher *m_watcher = nullptr;
     QNetworkAccessManager *m_network = nullptr;

@@ -5,6 +5,8 @@
 #include <QDir>
 
 QList<HostCall> SessionFixture::calls;
+// The session's tests hear nothing from the workers' device checks.
+const QString SessionFixture::quietWorkers = QStringLiteral("[Probe]\nProbeEnabled=false\n");
 
 namespace {
 
@@ -47,7 +49,7 @@ void SessionFixture::TearDown()
 void SessionFixture::startCore(const QString &base, const QString &serverSection)
 {
     install.writeConfig(TestInstall::fileLogGroup("nerova") + "[Server]\nServer=" + base + "\n" + serverSection
-                        + "[Nerova]\nDeviceId=S-1\n");
+                        + "[Nerova]\nDeviceId=S-1\n" + quietWorkers);
     core = std::make_unique<HNerovaCore>(onSession, onFace, onNotify);
     core->setRequestTimeout(2000);
     ASSERT_EQ(core->Initialise(), 0);

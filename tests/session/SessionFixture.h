@@ -26,6 +26,7 @@ class SessionFixture : public ::testing::Test
 public:
     // Every callback of the current test, in order.
     static QList<HostCall> calls;
+    static const QString quietWorkers;
 
 protected:
     void SetUp() override;

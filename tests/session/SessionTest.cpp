@@ -140,7 +140,7 @@ TEST_F(SessionTest, EditedPathsApplyToTheNextLoginAndReport)
     startCore(store.baseUrl());
     logIn("tok-1");
     install.replaceConfig(TestInstall::fileLogGroup("nerova") + "[Server]\nServer=" + store.baseUrl()
-                          + "\nLoginUrl=/v2/login\nTradeUrl=/v2/trade\n[Nerova]\nDeviceId=S-2\n");
+                          + "\nLoginUrl=/v2/login\nTradeUrl=/v2/trade\n[Nerova]\nDeviceId=S-2\n" + quietWorkers);
     ASSERT_TRUE(waitUntil([&] {
         return core->loginUrl().endsWith("/v2/login") && core->base().config()->tradeUrl.endsWith("/v2/trade");
     }));

@@ -3,6 +3,10 @@
 #include <httplib.h>
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -23,7 +27,49 @@ bool sameHeaderName(const std::string &a, const std::string &b)
         && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::tolower(x) == std::tolower(y); });
 }
 
+// Inflates exactly one gzip member that must fill the whole input.
+bool gunzip(const QByteArray &archive, std::string *out)
+{
+    if (archive.size() < 18 || static_cast<unsigned char>(archive[0]) != 0x1f
+        || static_cast<unsigned char>(archive[1]) != 0x8b)
+        return false;
+    z_stream stream{};
+    if (inflateInit2(&stream, 15 + 16) != Z_OK)
+        return false;
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(archive.constData()));
+    stream.avail_in = static_cast<uInt>(archive.size());
+    int status = Z_OK;
+    char buffer[64 * 1024];
+    while (status == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef *>(buffer);
+        stream.avail_out = sizeof buffer;
+        status = inflate(&stream, Z_NO_FLUSH);
+        out->append(buffer, sizeof buffer - stream.avail_out);
+    }
+    inflateEnd(&stream);
+    return status == Z_STREAM_END && stream.avail_in == 0;
+}
+
 } // namespace
+
+FakeStoreServer::ProbeUpload FakeStoreServer::decodeProbeUpload(const std::string &body)
+{
+    const QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(body)).object();
+    ProbeUpload upload;
+    upload.mac = object.value("mac").toString().toStdString();
+    const QByteArray::FromBase64Result archive = QByteArray::fromBase64Encoding(
+        object.value("macData").toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    upload.isGzip = archive && gunzip(archive.decoded, &upload.csv);
+    return upload;
+}
+
+std::vector<FakeStoreServer::ProbeUpload> FakeStoreServer::probeUploads(const std::string &path) const
+{
+    std::vector<ProbeUpload> uploads;
+    for (const Request &request : requestsTo(path))
+        uploads.push_back(decodeProbeUpload(request.body));
+    return uploads;
+}
 
 size_t FakeStoreServer::Request::headerCount(const std::string &name) const
 {

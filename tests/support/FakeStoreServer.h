@@ -65,6 +65,18 @@ public:
     std::vector<Request> requests() const;
     std::vector<Request> requestsTo(const std::string &path) const;
 
+    // A probe upload as the store server reads it: "mac", and "macData"
+    // decoded from Base64 and checked to be one complete gzip stream.
+    struct ProbeUpload
+    {
+        std::string mac;
+        bool isGzip = false; // a gzip member that ends where the data ends
+        std::string csv;     // the uncompressed bytes
+    };
+    // Every upload to the path so far, in arrival order.
+    std::vector<ProbeUpload> probeUploads(const std::string &path) const;
+    static ProbeUpload decodeProbeUpload(const std::string &body);
+
 private:
     Answer nextAnswer(const std::string &path);
     void record(const Request &request);

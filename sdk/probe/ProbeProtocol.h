@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The probe upload exchange with the store server, as plain functions.
+class ProbeProtocol
+{
+public:
+    struct Answer
+    {
+        int state = 0;
+        QString msg;
+        // The server took the records: "state" is present and 0.
+        bool accepted = false;
+    };
+
+    // {"mac": store number, "macData": Base64 of the archive}, indented JSON.
+    static QByteArray uploadBody(const QString &storeNumber, const QByteArray &archive);
+    static Answer answer(const QByteArray &body);
+};
