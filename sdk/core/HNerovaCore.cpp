@@ -3,6 +3,7 @@
 #include "ConfigWatcher.h"
 #include "ConfigKeys.h"
 #include "LogGroup.h"
+#include "NerovaFace.h"
 #include "NerovaLog.h"
 #include "NerovaProbe.h"
 #include "StoreProtocol.h"
@@ -32,6 +33,7 @@ HNerovaCore::HNerovaCore(NV_SessionCallback sessionCallback, NV_FaceCallback fac
 HNerovaCore::~HNerovaCore()
 {
     Stop();
+    m_face.reset();
     if (m_network) {
         m_network->disconnect(this);
         delete m_network;
@@ -89,6 +91,7 @@ int HNerovaCore::Initialise()
     logCoreInfo(QStringLiteral("Init success"));
     logSystemInfo();
     m_probe = std::make_unique<NerovaProbe>();
+    m_face = std::make_unique<NerovaFace>();
     return NV_OK;
 }
 
@@ -120,6 +123,7 @@ int HNerovaCore::Start()
     if (m_started)
         return NV_OK;
     m_probe->Start();
+    m_face->Start();
     m_started = true;
     return NV_OK;
 }
@@ -129,6 +133,7 @@ int HNerovaCore::Stop()
     if (!m_initialised)
         return NV_ERR_NOT_INIT;
     m_base.logInfo(QStringLiteral("Stop working"));
+    m_face->Stop();
     m_probe->Stop();
     m_started = false;
     return NV_OK;

@@ -11,6 +11,7 @@
 #include <memory>
 
 class ConfigWatcher;
+class NerovaFace;
 class NerovaProbe;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -77,6 +78,7 @@ private:
     // The workers are declared after the base, so that they are stopped and
     // destroyed (the face loop joined) before it goes.
     std::unique_ptr<NerovaProbe> m_probe;
+    std::unique_ptr<NerovaFace> m_face;
     std::unique_ptr<QSettings> m_settings;
     ConfigWatcher *m_watcher = nullptr;
     QNetworkAccessManager *m_network = nullptr;

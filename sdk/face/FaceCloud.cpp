@@ -61,9 +61,10 @@ void FaceCloud::SearchFace(const QByteArray &faceImage)
         return;
     base().logTrace(QStringLiteral("Search Face from Baidu %1 (%2, %3)")
                         .arg(replyText(reply), config->baiduSearchQuality, config->baiduGroup));
-    if (!acceptCloudReply(StoreProtocol::replyObject(reply)))
+    const QJsonObject answer = StoreProtocol::replyObject(reply);
+    if (!acceptCloudReply(answer))
         return;
-    const CloudProtocol::Match match = CloudProtocol::bestMatch(StoreProtocol::replyObject(reply));
+    const CloudProtocol::Match match = CloudProtocol::bestMatch(answer);
     if (match.score < config->baiduThreshold) {
         RequestUid();
         return;

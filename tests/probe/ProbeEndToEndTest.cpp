@@ -67,7 +67,9 @@ protected:
         install.replaceConfig(TestInstall::fileLogGroup("nerova")
                               + QString("[Server]\nServer=%1\nLoginUrl=/login\nTradeUrl=/trade\nProbeUrl=/probe\n"
                                         "[Nerova]\nDeviceId=STORE-9\nCheckDeviceInterval=1\n"
-                                        "[Probe]\nProbeEnabled=%2\nProbeDevice=%3\nProbeInterval=1\n")
+                                        "[Probe]\nProbeEnabled=%2\nProbeDevice=%3\nProbeInterval=1\n"
+                                        // No camera notices among the probe's.
+                                        "[Face]\nFaceEnabled=false\n")
                                     .arg(store.baseUrl(), enabled ? "true" : "false", probeId));
     }
     QString linkPath() const { return install.path() + "/probe-tty"; }

@@ -6,7 +6,7 @@
 
 QList<HostCall> SessionFixture::calls;
 // The session's tests hear nothing from the workers' device checks.
-const QString SessionFixture::quietWorkers = QStringLiteral("[Probe]\nProbeEnabled=false\n");
+const QString SessionFixture::quietWorkers = QStringLiteral("[Probe]\nProbeEnabled=false\n[Face]\nFaceEnabled=false\n");
 
 namespace {
 

@@ -1,0 +1,129 @@
+#include "FaceCycle.h"
+
+#include "FaceDetection.h"
+#include "QualityGates.h"
+
+#include <vector>
+
+namespace {
+
+const FaceDetection::Parameters faceParameters{1.1, 2, cv::Size(80, 80)};
+const FaceDetection::Parameters featureParameters{1.1, 2, cv::Size(30, 30)};
+const FaceDetection::Parameters debugParameters{1.1, 3, cv::Size(30, 30)};
+
+int count(const cv::CascadeClassifier &cascade, const cv::Mat &region, const FaceDetection::Parameters &parameters)
+{
+    return static_cast<int>(FaceDetection::detect(cascade, region, parameters).size());
+}
+
+double millisecondsSince(int64 startTicks)
+{
+    return static_cast<double>(cv::getTickCount() - startTicks) * 1000.0 / cv::getTickFrequency();
+}
+
+} // namespace
+
+const std::array<CascadeSet::Face, FaceCycle::chainLength> FaceCycle::fallbackOrder = {
+    CascadeSet::FrontalFaceAlt,   CascadeSet::FrontalCatFaceExtended, CascadeSet::FrontalCatFace,
+    CascadeSet::LbpFrontalFace,   CascadeSet::FrontalFaceAlt2,        CascadeSet::LbpFrontalFaceImproved,
+    CascadeSet::FrontalFaceDefault, CascadeSet::FrontalFaceAltTree,
+};
+
+FaceCycleResult FaceCycle::run(const cv::Mat &frame, const FaceCycleSettings &settings)
+{
+    const int64 start = cv::getTickCount();
+    FaceCycleResult result;
+    const cv::Mat equalised = FaceDetection::equalisedGrey(frame);
+    std::vector<const cv::CascadeClassifier *> chain;
+    for (CascadeSet::Face face : fallbackOrder)
+        chain.push_back(&m_cascades.face(face));
+    const FaceDetection::ChainResult found = FaceDetection::findFace(equalised, chain, faceParameters);
+    if (found.step < 0)
+        return result;
+    ++m_hits[static_cast<size_t>(found.step)];
+    result.faceFound = true;
+    result.face = found.face;
+
+    const cv::Mat faceRegion = equalised(found.face);
+    result.score = featureScore(faceRegion, settings, result.detail);
+    if (settings.debugMode)
+        result.detail += debugCounts(faceRegion);
+    const cv::Mat crop = frame(found.face);
+    result.png = FaceDetection::encodePng(crop);
+    const bool gatesPassed = passesGates(crop, settings, result.detail);
+    result.detail += QStringLiteral("Used classifier: %1\n")
+                         .arg(CascadeSet::faceName(fallbackOrder[static_cast<size_t>(found.step)]));
+    result.detail += QStringLiteral("Used: %1(ms)\n").arg(QString::number(millisecondsSince(start), 'g', 6));
+    result.detail += statLine();
+    result.passed = result.score >= settings.threshold && gatesPassed;
+    return result;
+}
+
+// 25 for each of left eye, right eye, nose and mouth that is found or
+// not looked for.
+int FaceCycle::featureScore(const cv::Mat &faceRegion, const FaceCycleSettings &settings, QString &detail) const
+{
+    struct Check
+    {
+        bool enabled;
+        CascadeSet::Feature cascade;
+        const char *line;
+    };
+    const Check checks[] = {
+        {settings.leftEye, CascadeSet::McsLeftEye, "Left eye: %1\n"},
+        {settings.rightEye, CascadeSet::McsRightEye, "Right eye: %1\n"},
+        {settings.nose, CascadeSet::McsNose, "Nose: %1\n"},
+        {settings.mouth, CascadeSet::McsMouth, "Mouth: %1\n"},
+    };
+    int score = 0;
+    for (const Check &check : checks) {
+        if (!check.enabled) {
+            score += 25;
+            continue;
+        }
+        const int found = count(m_cascades.feature(check.cascade), faceRegion, featureParameters);
+        detail += QString::fromLatin1(check.line).arg(found);
+        if (found > 0)
+            score += 25;
+    }
+    return score;
+}
+
+QString FaceCycle::debugCounts(const cv::Mat &faceRegion) const
+{
+    const CascadeSet::Feature cascades[] = {CascadeSet::McsEyePairBig,     CascadeSet::McsEyePairSmall,
+                                            CascadeSet::Eye,               CascadeSet::EyeTreeEyeglasses,
+                                            CascadeSet::LeftEye2Splits,    CascadeSet::RightEye2Splits};
+    QString line = QStringLiteral("eyepairbig: %1, eyepairsmall: %2, eye: %3, eyetreeeyeglasses: %4, "
+                                  "lefteye2splits: %5, righteye2splits: %6\n");
+    for (CascadeSet::Feature cascade : cascades)
+        line = line.arg(count(m_cascades.feature(cascade), faceRegion, debugParameters));
+    return line;
+}
+
+bool FaceCycle::passesGates(const cv::Mat &crop, const FaceCycleSettings &settings, QString &detail) const
+{
+    bool blurPassed = true;
+    if (settings.blurEnabled) {
+        const double blur = QualityGates::BlurValue(crop);
+        blurPassed = QualityGates::blurPasses(blur, settings.blurThreshold);
+        detail += QualityGates::blurLine(blur, blurPassed);
+    }
+    bool brightPassed = true;
+    if (settings.brightEnabled) {
+        const QualityGates::Brightness brightness = QualityGates::BrightValue(crop, settings.brightThreshold);
+        brightPassed = QualityGates::brightPasses(brightness);
+        detail += QualityGates::brightLine(brightness, brightPassed);
+    }
+    return blurPassed && brightPassed;
+}
+
+// The counters appear from the last fallback step to the first.
+QString FaceCycle::statLine() const
+{
+    return QStringLiteral("Stat: frontalface_alt_tree(%1), frontalface_default(%2), frontalface_improved(%3), "
+                          "frontalface_alt2(%4), lbpcascade_frontalface(%5), frontalcatface(%6), "
+                          "frontalcatface_extended(%7), frontalface_alt(%8)\n")
+        .arg(m_hits[7]).arg(m_hits[6]).arg(m_hits[5]).arg(m_hits[4])
+        .arg(m_hits[3]).arg(m_hits[2]).arg(m_hits[1]).arg(m_hits[0]);
+}

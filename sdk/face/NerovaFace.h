@@ -1,0 +1,71 @@
+#pragma once
+
+#include "CameraCapture.h"
+#include "CascadeSet.h"
+#include "FaceCycle.h"
+
+#include <QFuture>
+#include <QObject>
+
+#include <atomic>
+#include <mutex>
+
+class FaceCloud;
+class NerovaBase;
+class QTimer;
+struct NerovaConfig;
+
+// The face worker: finds the configured camera and opens it (device check
+// on the library's thread), and runs the detection loop on a thread of the
+// global pool, which hands passing faces to the identification chain.
+//
+// Threads: Start(), Stop(), the device check and the destructor run on the
+// worker's thread; the loop on its pool thread. The camera is used under
+// m_cameraMutex by one thread at a time; the flags are atomic; the loop's
+// future is kept, so a new loop never runs beside one that is ending and
+// the worker never goes while its loop runs.
+class NerovaFace : public QObject
+{
+    Q_OBJECT
+public:
+    explicit NerovaFace(QObject *parent = nullptr);
+    ~NerovaFace() override;
+
+    void Start();
+    void Stop();
+
+public slots:
+    void TriggerCheckDevice();
+
+private:
+    class RunningWorkers;
+
+    void LoadClassifiers();
+    void StartFace();
+    void startLoop();
+    void joinLoop();
+    bool captureIsOpen();
+    bool openConfiguredCamera(const NerovaConfig &config);
+    void requestToken(FaceCloud &cloud);
+    bool readFrame(cv::Mat &frame);
+    void runCycle(FaceCloud &cloud, const cv::Mat &frame, bool &facePresent);
+    void cycleWithoutFace(const cv::Mat &frame, bool &facePresent);
+    void saveDebugPicture(const cv::Mat &frame);
+    void announceFaceGone();
+    void wait(int milliseconds, bool endOnStop);
+    void waitFaceInterval();
+    static FaceCycleSettings cycleSettings(const NerovaConfig &config);
+
+    // The base of the core that owns this worker; it outlives the worker.
+    NerovaBase &m_base;
+    std::mutex m_cameraMutex;
+    CameraCapture m_capture;
+    CascadeSet m_cascades;
+    // Lives as long as the worker: its counters of the face cascades run
+    // over the worker's whole life. Used by the loop only.
+    FaceCycle m_cycle{m_cascades};
+    std::atomic<bool> m_stopRequested{false};
+    std::atomic<bool> m_loopRunning{false};
+    QTimer *m_checkTimer = nullptr;
+    QFuture<void> m_loop;
+};

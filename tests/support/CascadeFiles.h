@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// Puts the 22 cascade files below <dir>/data (links to Debian's twelve and
+// to the licensed ten in the shared test data). Returns an empty text, or
+// the file that is missing.
+QString installCascades(const QString &dir);
+
+// A test image from the shared test data; empty when it is missing.
+QString sharedImage(const QString &name);
