@@ -105,7 +105,7 @@ PROBE_LINK=$WORK/probe-tty
 PROBE_ID=4660-22136
 "$BUILD_DIR/tools/nerova_virtual_probe" --link "$PROBE_LINK" --rate 5 > "$WORK/probe.log" 2>&1 &
 PIDS+=($!)
-for _ in $(seq 100); do [ -L "$PROBE_LINK" ] && break; sleep 0.1; done
+for _ in $(seq 100); do [ -L "$PROBE_LINK" ] && [ -s "$WORK/probe.log" ] && break; sleep 0.1; done
 [ -L "$PROBE_LINK" ] || { cat "$WORK/probe.log"; echo "demo: the virtual probe did not start" >&2; exit 1; }
 cat "$WORK/probe.log"
 
