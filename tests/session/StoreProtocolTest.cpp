@@ -2,6 +2,8 @@
 // a trade answer's state that a careless conversion would get wrong.
 #include "StoreProtocol.h"
 
+#include "JsonText.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -90,6 +92,30 @@ TEST(MobilePhoneTest, OnlyAsciiDigitsMatch)
     EXPECT_FALSE(StoreProtocol::isMobilePhone(QString::fromUtf8("13٨12345678")));
     EXPECT_FALSE(StoreProtocol::isMobilePhone(""));
     EXPECT_FALSE(StoreProtocol::isMobilePhone("13812345678\n13812345678"));
+}
+
+// Found by fuzzing: Qt's parser loses arrays and objects of an object whose
+// member names repeat, so every such reply leaked (the leak checker of the
+// sanitised build fails this test if it comes back). The last member still
+// wins, as before, at every depth and through escapes.
+TEST(RepeatedMemberTest, TheLastMemberWinsAndNothingLeaks)
+{
+    const QJsonObject reply = StoreProtocol::replyObject(
+        R"({"e":1,"result":{"user_list":[]},"re\u0073ult":{"user_list":[{"a":[1],"a":{"b":[2],"b":[3]}}]},)"
+        R"("list":[{"x":{"y":[]},"x":[{}],"x":"last"}]})");
+    EXPECT_EQ(QJsonDocument(reply).toJson(QJsonDocument::Compact),
+              R"({"e":1,"list":[{"x":"last"}],"result":{"user_list":[{"a":{"b":[3]}}]}})");
+    EXPECT_EQ(JsonText::withoutRepeatedMembers(R"({"a":[1], "a":2,"s":"{\"b\":[1],\"b\":2}"} [)"),
+              R"({"a":2,"s":"{\"b\":[1],\"b\":2}"} [)");
+    // Repeated names leaked whatever the values: Qt lost containers of the
+    // other members while it dropped the repeated ones.
+    EXPECT_EQ(QJsonDocument(StoreProtocol::replyObject(R"({"m":0,"o":["x"],"m":1,"m":2})")).toJson(QJsonDocument::Compact),
+              R"({"m":2,"o":["x"]})");
+
+    const QJsonObject trade = QJsonDocument::fromJson(StoreProtocol::tradeBody(
+        R"({"mobilePhone":["x"],"mobilePhone":"13812345678","items":{"a":[]},"items":{"b":1}})", "S-1")).object();
+    EXPECT_EQ(trade.value("mobilePhone").toString(), "13812345678");
+    EXPECT_EQ(trade.value("items").toObject().keys(), QStringList{"b"});
 }
 
 } // namespace
