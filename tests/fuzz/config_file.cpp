@@ -18,6 +18,8 @@
 
 #include <log4cxx/logmanager.h>
 
+#include <cstdlib>
+
 namespace {
 
 QString lastPart(const QString &key)
@@ -62,6 +64,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static QTemporaryDir home;
     static int round = 0;
+    // Appenders without a file name write relative to the working directory
+    // (a rolling appender's backup ".1"), as the library's would in its own.
+    static const bool inHome = QDir::setCurrent(home.path());
+    if (!inHome)
+        abort();
     const QString logDir = home.path() + QStringLiteral("/log/");
     QDir().mkpath(logDir);
     // A new file each round: QSettings caches a file it has read by name.
