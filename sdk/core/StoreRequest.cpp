@@ -71,3 +71,8 @@ QString StoreRequest::oversizedText()
 {
     return QStringLiteral("Reply larger than %1 bytes").arg(maxReplyBytes);
 }
+
+int StoreRequest::errorNumber(const QNetworkReply *reply)
+{
+    return isOversized(reply) ? QNetworkReply::OperationCanceledError : reply->error();
+}
