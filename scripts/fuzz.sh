@@ -28,7 +28,6 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 artifacts="$PWD/$BUILD_DIR/fuzz-artifacts"
 mkdir -p "$artifacts"
-export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}"
 

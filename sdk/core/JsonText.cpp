@@ -14,28 +14,38 @@ namespace {
 // Qt's parser refuses deeper nesting, so deeper text needs no scan.
 constexpr int nestingLimit = 1024;
 
-using Span = QPair<int, int>; // start and end of a member in the text
+using Span = QPair<int, int>; // start and end of a part of the text
+
+// A member that a later member of the same name replaces: the whole member
+// (from its name to the name of the member after it, comma included), its
+// name, and a name that no member of its object has.
+struct Replaced
+{
+    Span member;
+    Span name;
+    QByteArray uniqueName;
+};
 
 // Walks the structure of the text (it checks no more than it needs to find
-// the members of objects) and collects the spans of replaced members, each
-// from its name to the name of the member after it, comma included. A
-// structural error ends the walk; the spans found in the objects completed
-// before it still count, since Qt's parser has read those objects too.
+// the members of objects) and collects the replaced members. A structural
+// error ends the walk; the members found in the objects completed before it
+// still count, since Qt's parser has read those objects too.
 class Scanner
 {
 public:
     explicit Scanner(const QByteArray &text) : m_text(text) {}
 
-    QVector<Span> replacedMembers()
+    QVector<Replaced> replacedMembers()
     {
         value(0);
-        return m_spans;
+        return m_replaced;
     }
 
 private:
     struct Member
     {
         QString name;
+        Span nameSpan;
         Span span;
     };
 
@@ -84,10 +94,12 @@ private:
         if (m_pos >= m_text.size())
             return false;
         ++m_pos;
-        const QByteArray literal = m_text.mid(start, m_pos - start);
-        if (name)
-            *name = escaped ? QJsonDocument::fromJson('[' + literal + ']').array().at(0).toString()
-                            : QString::fromUtf8(literal.mid(1, literal.size() - 2));
+        if (!name)
+            return true;
+        // Sized: a NUL byte inside a name belongs to it.
+        const int length = m_pos - start;
+        *name = escaped ? QJsonDocument::fromJson('[' + m_text.mid(start, length) + ']').array().at(0).toString()
+                        : QString::fromUtf8(m_text.constData() + start + 1, length - 2);
         return true;
     }
 
@@ -130,6 +142,7 @@ private:
                 members.last().span.second = m_pos;
             if (peek() != '"' || !string(&member.name))
                 return false;
+            member.nameSpan = {member.span.first, m_pos};
             skipSpace();
             if (peek() != ':')
                 return false;
@@ -149,29 +162,41 @@ private:
         }
     }
 
+    // A name Qt refuses (a bad escape, a control character, broken UTF-8)
+    // ends Qt's reading before it drops a member, so such an object needs
+    // nothing; and renaming the member must not hide the error.
     void collectReplaced(const QVector<Member> &members)
     {
         QHash<QString, int> lastIndex;
         for (int i = 0; i < members.size(); ++i)
             lastIndex.insert(members[i].name, i);
+        QVector<Replaced> found;
+        int nextName = 0;
         for (int i = 0; i < members.size(); ++i) {
-            if (lastIndex.value(members[i].name) != i)
-                m_spans.append(members[i].span);
+            if (lastIndex.value(members[i].name) == i)
+                continue;
+            const Span name = members[i].nameSpan;
+            if (QJsonDocument::fromJson('[' + m_text.mid(name.first, name.second - name.first) + ']').isNull())
+                return;
+            QString unique;
+            do {
+                unique = QString::number(nextName++);
+            } while (lastIndex.contains(unique));
+            found.append({members[i].span, name, '"' + unique.toLatin1() + '"'});
         }
+        m_replaced += found;
     }
 
     const QByteArray &m_text;
     int m_pos = 0;
-    QVector<Span> m_spans;
+    QVector<Replaced> m_replaced;
 };
 
-} // namespace
-
-QByteArray JsonText::withoutRepeatedMembers(const QByteArray &text)
+QByteArray withoutMembers(const QByteArray &text, const QVector<Replaced> &replaced)
 {
-    QVector<Span> spans = Scanner(text).replacedMembers();
-    if (spans.isEmpty())
-        return text;
+    QVector<Span> spans;
+    for (const Replaced &member : replaced)
+        spans.append(member.member);
     std::sort(spans.begin(), spans.end());
     // A replaced member may hold replaced members of its own: only the
     // outermost span is taken out, from the end so offsets stay valid.
@@ -186,7 +211,34 @@ QByteArray JsonText::withoutRepeatedMembers(const QByteArray &text)
     return cleaned;
 }
 
+// Names never overlap, so each is replaced, from the end of the text.
+QByteArray withUniqueNames(const QByteArray &text, QVector<Replaced> replaced)
+{
+    std::sort(replaced.begin(), replaced.end(),
+              [](const Replaced &a, const Replaced &b) { return a.name.first > b.name.first; });
+    QByteArray renamed = text;
+    for (const Replaced &member : replaced)
+        renamed.replace(member.name.first, member.name.second - member.name.first, member.uniqueName);
+    return renamed;
+}
+
+} // namespace
+
+QByteArray JsonText::withoutRepeatedMembers(const QByteArray &text)
+{
+    const QVector<Replaced> replaced = Scanner(text).replacedMembers();
+    return replaced.isEmpty() ? text : withoutMembers(text, replaced);
+}
+
+// Taking members out could also take out an error in their values: whether
+// Qt accepts the text is asked of a copy in which the repeated names are
+// made unique instead, which Qt reads without losing anything.
 QJsonDocument JsonText::parse(const QByteArray &text)
 {
-    return QJsonDocument::fromJson(withoutRepeatedMembers(text));
+    const QVector<Replaced> replaced = Scanner(text).replacedMembers();
+    if (replaced.isEmpty())
+        return QJsonDocument::fromJson(text);
+    if (QJsonDocument::fromJson(withUniqueNames(text, replaced)).isNull())
+        return QJsonDocument();
+    return QJsonDocument::fromJson(withoutMembers(text, replaced));
 }

@@ -117,6 +117,13 @@ TEST(RepeatedMemberTest, TheLastMemberWinsAndNothingLeaks)
     EXPECT_EQ(manyMembers.size(), 16);
     EXPECT_EQ(manyMembers.value("k00").toArray(), QJsonArray{0});
 
+    // Taking out a repeated member must not take out an error in it, nor
+    // take a name with a NUL byte for a shorter one.
+    EXPECT_TRUE(StoreProtocol::replyObject("{\"info\":{\"a\":\x91\"m\"},\"info\":{\"b\":[2]}}").isEmpty());
+    const char nulInName[] = "{\"a\0\":[1],\"a\":[2],\"a\":3}";
+    EXPECT_EQ(StoreProtocol::replyObject(QByteArray(nulInName, sizeof nulInName - 1)).keys(),
+              (QStringList{"a", QString::fromUtf8("a\0", 2)}));
+
     const QJsonObject trade = QJsonDocument::fromJson(StoreProtocol::tradeBody(
         R"({"mobilePhone":["x"],"mobilePhone":"13812345678","items":{"a":[]},"items":{"b":1}})", "S-1")).object();
     EXPECT_EQ(trade.value("mobilePhone").toString(), "13812345678");
