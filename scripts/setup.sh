@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
 # Installs every Debian package the project needs (idempotent), then
 # configures and builds. Usage: scripts/setup.sh [build-dir] [extra cmake args...]
+#   scripts/setup.sh --packages-only    installs the packages and stops
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+PACKAGES_ONLY=0
+if [ "${1:-}" = "--packages-only" ]; then
+  PACKAGES_ONLY=1
+  shift
+fi
 
 PACKAGES=(
   build-essential cmake pkg-config git openssl
@@ -11,7 +18,9 @@ PACKAGES=(
   libopencv-dev opencv-data
   liblog4cxx-dev zlib1g-dev fonts-wqy-microhei libglib2.0-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev libbenchmark-dev
+  socat  # the soak run's store server relay
   python3-skimage  # the demo's face picture where ../shared/data is absent
+  clang libclang-rt-14-dev  # libFuzzer, for scripts/fuzz.sh
 )
 
 missing=()
@@ -33,7 +42,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+if [ "$PACKAGES_ONLY" -eq 1 ]; then
+  exit 0
+fi
+
 BUILD_DIR="${1:-build}"
 shift || true
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-cmake --build "$BUILD_DIR" -j2
+# NEROVA_BUILD_TARGETS (space-separated) builds only those targets.
+cmake --build "$BUILD_DIR" -j2 ${NEROVA_BUILD_TARGETS:+--target $NEROVA_BUILD_TARGETS}

@@ -1,5 +1,7 @@
 #include "StoreProtocol.h"
 
+#include "JsonText.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -29,7 +31,7 @@ QString stringMember(const QJsonObject &object, const char *name)
 
 QJsonObject StoreProtocol::replyObject(const QByteArray &body)
 {
-    return QJsonDocument::fromJson(body).object();
+    return JsonText::parse(body).object();
 }
 
 QByteArray StoreProtocol::loginBody(const QString &storeNumber, const QByteArray &password, const QString &userName)
@@ -80,7 +82,7 @@ bool StoreProtocol::isMobilePhone(const QString &text)
 
 QByteArray StoreProtocol::tradeBody(const QString &hostText, const QString &storeNumber)
 {
-    QJsonObject trade = QJsonDocument::fromJson(hostText.toUtf8()).object();
+    QJsonObject trade = JsonText::parse(hostText.toUtf8()).object();
     trade.insert(QStringLiteral("mac"), storeNumber);
     const QString phone = QStringLiteral("mobilePhone");
     if (trade.contains(phone) && !isMobilePhone(trade.value(phone).toString()))

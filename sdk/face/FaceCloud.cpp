@@ -118,7 +118,7 @@ void FaceCloud::RequestUid()
         base().requestSessionEnd();
         return;
     }
-    const QString uid = answer.value(QStringLiteral("uid")).toString();
+    const QString uid = MemberProtocol::uid(answer);
     if (state == 0 && !uid.isEmpty())
         AddFace(uid);
 }

@@ -25,6 +25,11 @@ int MemberProtocol::state(const QJsonObject &reply)
     return StoreProtocol::tradeState(reply);
 }
 
+QString MemberProtocol::uid(const QJsonObject &reply)
+{
+    return reply.value(QStringLiteral("uid")).toString();
+}
+
 QString MemberProtocol::visitorRecord(const QJsonObject &reply, const QByteArray &image, const QString &member,
                                       const QString &notMember)
 {

@@ -15,6 +15,8 @@ QByteArray userBody(const QString &storeNumber, const QString &uid);
 
 // "state" as a number (cut toward zero) or as decimal text; else 0.
 int state(const QJsonObject &reply);
+// The uid a uid reply hands out: "uid" when it is text, else empty.
+QString uid(const QJsonObject &reply);
 // The reply's "userInfo" with "type" (notMember when its trimmed
 // "userType" is exactly notMember, else member) and "image" set, as
 // indented JSON.

@@ -2,6 +2,9 @@
 // a trade answer's state that a careless conversion would get wrong.
 #include "StoreProtocol.h"
 
+#include "JsonText.h"
+
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -90,6 +93,34 @@ TEST(MobilePhoneTest, OnlyAsciiDigitsMatch)
     EXPECT_FALSE(StoreProtocol::isMobilePhone(QString::fromUtf8("13٨12345678")));
     EXPECT_FALSE(StoreProtocol::isMobilePhone(""));
     EXPECT_FALSE(StoreProtocol::isMobilePhone("13812345678\n13812345678"));
+}
+
+// Found by fuzzing: Qt's parser loses arrays and objects of an object whose
+// member names repeat, so every such reply leaked (the leak checker of the
+// sanitised build fails this test if it comes back). The last member still
+// wins, as before, at every depth and through escapes.
+TEST(RepeatedMemberTest, TheLastMemberWinsAndNothingLeaks)
+{
+    const QJsonObject reply = StoreProtocol::replyObject(
+        R"({"e":1,"result":{"user_list":[]},"re\u0073ult":{"user_list":[{"a":[1],"a":{"b":[2],"b":[3]}}]},)"
+        R"("list":[{"x":{"y":[]},"x":[{}],"x":"last"}]})");
+    EXPECT_EQ(QJsonDocument(reply).toJson(QJsonDocument::Compact),
+              R"({"e":1,"list":[{"x":"last"}],"result":{"user_list":[{"a":{"b":[3]}}]}})");
+    EXPECT_EQ(JsonText::withoutRepeatedMembers(R"({"a":[1], "a":2,"s":"{\"b\":[1],\"b\":2}"} [)"),
+              R"({"a":2,"s":"{\"b\":[1],\"b\":2}"} [)");
+    // With a repeated name, Qt also lost other members' arrays when it had
+    // many members to sort (here 16 in descending order).
+    QByteArray many = R"({"k00":0)";
+    for (int k = 15; k >= 0; --k)
+        many += QStringLiteral(R"(,"k%1":[%2])").arg(k, 2, 10, QLatin1Char('0')).arg(k).toLatin1();
+    const QJsonObject manyMembers = StoreProtocol::replyObject(many + '}');
+    EXPECT_EQ(manyMembers.size(), 16);
+    EXPECT_EQ(manyMembers.value("k00").toArray(), QJsonArray{0});
+
+    const QJsonObject trade = QJsonDocument::fromJson(StoreProtocol::tradeBody(
+        R"({"mobilePhone":["x"],"mobilePhone":"13812345678","items":{"a":[]},"items":{"b":1}})", "S-1")).object();
+    EXPECT_EQ(trade.value("mobilePhone").toString(), "13812345678");
+    EXPECT_EQ(trade.value("items").toObject().keys(), QStringList{"b"});
 }
 
 } // namespace
