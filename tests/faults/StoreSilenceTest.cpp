@@ -25,7 +25,20 @@ TEST_F(StoreSilenceTest, SilentServerEndsTheLoginAndTheUploadAtTheTimeOut)
     writeLine(*host);
     EXPECT_TRUE(allLinesArrive(*host, 1));
     EXPECT_EQ(logIn(*host).value("code").toInt(-1), 0);
-    endHost(*host);
+
+    // Ended while an upload waits for its answer: NV_Uninit returns at
+    // once, the batch stays in data/ and the next host sends it.
+    store.queue("/probe", silent);
+    const size_t unanswered = store.requestsTo("/probe").size();
+    written.clear();
+    writeLine(*host);
+    ASSERT_TRUE(host->loopUntil([&] { return store.requestsTo("/probe").size() > unanswered; }, 5000));
+    EXPECT_EQ(host->run("uninit"), 0);
+    ASSERT_TRUE(host->finish());
+    EXPECT_TRUE(host->exitedCleanly()) << host->errorOutput().toStdString();
+    auto next = startedHost();
+    EXPECT_TRUE(allLinesArrive(*next, unanswered + 1));
+    endHost(*next);
 }
 
 } // namespace

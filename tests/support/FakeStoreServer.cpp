@@ -245,6 +245,8 @@ void FakeStoreServer::serve(const Request &request, void *response)
             m_stopping.wait_for(lock, std::chrono::milliseconds(answer.delayMs), [this] { return m_stopped; });
     }
     out.status = answer.status;
+    if (!answer.contentEncoding.empty())
+        out.set_header("Content-Encoding", answer.contentEncoding);
     if (answer.drop) {
         // Announces the body, then gives up writing it: the client sees the
         // connection closed in the middle of the answer.

@@ -46,6 +46,7 @@ public:
         bool chunked = false; // sent in chunks, without a Content-Length
         size_t chunkBytes = 64 * 1024;
         int chunkPauseMs = 0; // a pause before every chunk after the first
+        std::string contentEncoding{}; // sent as Content-Encoding, with the body as it stands
     };
 
     explicit FakeStoreServer(Scheme scheme = Scheme::Http);
