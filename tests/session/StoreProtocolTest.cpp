@@ -116,6 +116,12 @@ TEST(RepeatedMemberTest, TheLastMemberWinsAndNothingLeaks)
     const QJsonObject manyMembers = StoreProtocol::replyObject(many + '}');
     EXPECT_EQ(manyMembers.size(), 16);
     EXPECT_EQ(manyMembers.value("k00").toArray(), QJsonArray{0});
+    // Qt's own reading kept "VIP" here, an earlier member.
+    const QJsonObject labels = StoreProtocol::replyObject(
+        R"({"l":[{"labelId":2,"labelName":"VIP","lad":2,"labelId":2,"labelName":"VIP","lad":2,"labelName":"V",)"
+        R"("labelmed":2,"labelName":"VIP","lad":2,"labelName":"V","labelName":"V","labelmed":2,"labelName":"VIP",)"
+        R"("lad":2,"labelName":"V","labelName":"@V"}]})");
+    EXPECT_EQ(labels.value("l")[0]["labelName"], "@V");
 
     // Taking out a repeated member must not take out an error in it, nor
     // take a name with a NUL byte for a shorter one.
