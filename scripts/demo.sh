@@ -18,6 +18,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
+. scripts/store-env.sh
 
 SECONDS_TO_RUN=30
 BUILD_DIR=build
@@ -64,26 +65,17 @@ say "Temporary installation in $INSTALL"
 cmake --install "$BUILD_DIR" --prefix "$INSTALL" > "$WORK/install.log"
 echo "libnerova.so $(ls "$INSTALL"/libnerova.so* | wc -l) file(s), conf/default.ini, data/, lang/, log/"
 
-# The face: the shared test image, else the one Debian's python3-skimage ships.
-FACE_IMAGE=""
-for candidate in "$ROOT/../shared/data/images/astronaut.png" \
-                 /usr/lib/python3/dist-packages/skimage/data/astronaut.png; do
-  if [ -f "$candidate" ]; then FACE_IMAGE=$candidate; break; fi
-done
+FACE_IMAGE=$(store_face_image "$ROOT")
 if [ -z "$FACE_IMAGE" ]; then
   echo "demo: no face image: install python3-skimage (scripts/setup.sh does) or supply ../shared/data/images/astronaut.png" >&2
   exit 1
 fi
 echo "virtual camera shows $FACE_IMAGE"
 
-# The eye, nose and mouth cascades are licensed separately and never bundled.
-FEATURES=true
-MCS_DIR=$ROOT/../shared/data/haarcascades
-if ls "$MCS_DIR"/haarcascade_mcs_*.xml > /dev/null 2>&1; then
-  cp "$MCS_DIR"/haarcascade_mcs_*.xml "$INSTALL/data/haarcascades/"
-  echo "feature cascades (haarcascade_mcs_*) copied from $MCS_DIR"
+FEATURES=$(store_feature_cascades "$ROOT" "$INSTALL")
+if [ "$FEATURES" = true ]; then
+  echo "feature cascades (haarcascade_mcs_*) copied from $ROOT/../shared/data/haarcascades"
 else
-  FEATURES=false
   echo "the licensed feature cascades (haarcascade_mcs_*.xml) are absent:"
   echo "running with Face/FaceLeftEye, FaceRightEye, FaceNose and FaceMouth off"
 fi
@@ -94,8 +86,7 @@ say "Store server and cloud face simulator"
   --data-dir "$WORK/store-data" \
   > >(tee "$WORK/sim.log" | sed -u -n 's/^\([0-9][0-9]:[0-9][0-9]:[0-9][0-9]\) /\1 server   /p') 2>&1 &
 PIDS+=($!)
-for _ in $(seq 100); do [ -s "$WORK/port" ] && break; sleep 0.1; done
-[ -s "$WORK/port" ] || { cat "$WORK/sim.log"; echo "demo: the simulator did not start" >&2; exit 1; }
+wait_for_file "$WORK/port" || { cat "$WORK/sim.log"; echo "demo: the simulator did not start" >&2; exit 1; }
 PORT=$(tr -d '\n' < "$WORK/port")
 BASE=http://127.0.0.1:$PORT
 echo "listening on $BASE"
@@ -105,33 +96,16 @@ PROBE_LINK=$WORK/probe-tty
 PROBE_ID=4660-22136
 "$BUILD_DIR/tools/nerova_virtual_probe" --link "$PROBE_LINK" --rate 5 > "$WORK/probe.log" 2>&1 &
 PIDS+=($!)
-for _ in $(seq 100); do [ -L "$PROBE_LINK" ] && [ -s "$WORK/probe.log" ] && break; sleep 0.1; done
-[ -L "$PROBE_LINK" ] || { cat "$WORK/probe.log"; echo "demo: the virtual probe did not start" >&2; exit 1; }
+wait_for_probe "$PROBE_LINK" "$WORK/probe.log" || { cat "$WORK/probe.log"; echo "demo: the virtual probe did not start" >&2; exit 1; }
 cat "$WORK/probe.log"
 
-# conf/default.ini of the installation, pointed at the simulator and the
-# virtual devices: ini_set SECTION KEY VALUE replaces or adds the key.
-ini_set() {
-  awk -v section="[$1]" -v key="$2" -v value="$3" '
-    function put() { print key "=" value; done = 1 }
-    /^\[/ { if (inside && !done) put(); inside = ($0 == section) }
-    inside && index($0, key "=") == 1 { if (!done) put(); next }
-    { print }
-    END { if (!inside && !done) print section; if (!done) put() }
-  ' "$INSTALL/conf/default.ini" > "$WORK/ini.tmp" && mv "$WORK/ini.tmp" "$INSTALL/conf/default.ini"
-}
-ini_set Nerova DeviceId DEMO-STORE-1
-ini_set Nerova CheckDeviceInterval 2
-ini_set Server Server "$BASE"
-ini_set Face FaceDevice '"vid_0000&pid_0000&mi_00#virtual1"'
-ini_set Face FaceInterval 3
-for feature in FaceLeftEye FaceRightEye FaceNose FaceMouth; do ini_set Face $feature $FEATURES; done
-ini_set Probe ProbeDevice $PROBE_ID
-ini_set Probe ProbeInterval 8
-ini_set Baidu FaceTokenServer "$BASE/oauth/2.0/token"
-ini_set Baidu FaceSearchUrl "$BASE/rest/2.0/face/v3/search"
-ini_set Baidu FaceAddUrl "$BASE/rest/2.0/face/v3/faceset/user/add"
-ini_set Baidu BaiduGroup demo
+INI=$INSTALL/conf/default.ini
+store_configure "$INI" "$BASE" "$PROBE_ID" "$FEATURES"
+ini_set "$INI" Nerova DeviceId DEMO-STORE-1
+ini_set "$INI" Nerova CheckDeviceInterval 2
+ini_set "$INI" Face FaceInterval 3
+ini_set "$INI" Probe ProbeInterval 8
+ini_set "$INI" Baidu BaiduGroup demo
 
 say "Running the store for $SECONDS_TO_RUN s: the example C host with libnerova.so"
 export NEROVA_HOME=$INSTALL

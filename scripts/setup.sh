@@ -18,6 +18,7 @@ PACKAGES=(
   libopencv-dev opencv-data
   liblog4cxx-dev zlib1g-dev fonts-wqy-microhei libglib2.0-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev libbenchmark-dev
+  socat  # the soak run's store server relay
   python3-skimage  # the demo's face picture where ../shared/data is absent
   clang libclang-rt-14-dev  # libFuzzer, for scripts/fuzz.sh
 )
@@ -48,4 +49,5 @@ fi
 BUILD_DIR="${1:-build}"
 shift || true
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-cmake --build "$BUILD_DIR" -j2
+# NEROVA_BUILD_TARGETS (space-separated) builds only those targets.
+cmake --build "$BUILD_DIR" -j2 ${NEROVA_BUILD_TARGETS:+--target $NEROVA_BUILD_TARGETS}

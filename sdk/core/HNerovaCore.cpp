@@ -206,8 +206,8 @@ void HNerovaCore::TriggerReplyFinished(QNetworkReply *reply)
 void HNerovaCore::handleLoginAnswer(QNetworkReply *reply, const QByteArray &body)
 {
     const bool oversized = StoreRequest::isOversized(reply);
-    if (reply->error() != QNetworkReply::NoError || oversized) {
-        const int error = reply->error();
+    const int error = StoreRequest::errorNumber(reply);
+    if (error != QNetworkReply::NoError) {
         m_base.logError(QStringLiteral("Login erro: %1, %2")
                             .arg(error)
                             .arg(oversized ? StoreRequest::oversizedText() : reply->errorString()));

@@ -37,6 +37,10 @@ QNetworkRequest StoreRequest::make(const QString &address, int timeoutMs)
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
     request.setRawHeader("Content-Type", "application/json");
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    // Answers are taken as sent. Asked for gzip, Qt would inflate an answer
+    // before its size could be checked: a few compressed megabytes from a
+    // broken or hostile server would take gigabytes of memory.
+    request.setRawHeader("Accept-Encoding", "identity");
     request.setTransferTimeout(timeoutMs);
     // The scheme test is on the address as configured, case-sensitive.
     if (address.startsWith(QLatin1String("https")))
@@ -70,4 +74,9 @@ bool StoreRequest::isOversized(const QNetworkReply *reply)
 QString StoreRequest::oversizedText()
 {
     return QStringLiteral("Reply larger than %1 bytes").arg(maxReplyBytes);
+}
+
+int StoreRequest::errorNumber(const QNetworkReply *reply)
+{
+    return isOversized(reply) ? QNetworkReply::OperationCanceledError : reply->error();
 }

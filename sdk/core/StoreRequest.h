@@ -27,4 +27,7 @@ public:
     // body must then be taken as empty and the exchange as failed.
     static bool isOversized(const QNetworkReply *reply);
     static QString oversizedText();
+    // The reply's error number; an oversized answer counts as cancelled,
+    // also when it had been received whole before it could be cut off.
+    static int errorNumber(const QNetworkReply *reply);
 };

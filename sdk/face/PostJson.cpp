@@ -54,7 +54,7 @@ int PostJson::send(QByteArray &reply, const QString &url, const QByteArray &body
     case Outcome::Finished:
         break;
     }
-    if (answer->error() != QNetworkReply::NoError || StoreRequest::isOversized(answer.get()))
+    if (StoreRequest::errorNumber(answer.get()) != QNetworkReply::NoError)
         return failedWith(answer.get(), url, body);
     return succeeded(answer.get(), reply);
 }
@@ -93,7 +93,7 @@ int PostJson::timedOut(const QString &url)
 
 int PostJson::failedWith(QNetworkReply *reply, const QString &url, const QByteArray &body)
 {
-    const int error = reply->error();
+    const int error = StoreRequest::errorNumber(reply);
     const QString errorText = StoreRequest::isOversized(reply) ? StoreRequest::oversizedText() : reply->errorString();
     NerovaBase::instance()->logError(QStringLiteral("%1(%2, %3, %4)")
                                          .arg(url, LogText::safe(QString::fromUtf8(body)))

@@ -175,16 +175,16 @@ void NerovaProbe::logDropped(int records, const QString &reason) const
 void NerovaProbe::TriggerReportProbe()
 {
     if (m_upload == Upload::Idle)
-        startUpload();
+        startUpload(true);
 }
 
-// One upload at a time. The records in memory become a batch on disk, and
-// the oldest batch held goes out; the files and the body are made on the
-// packing thread.
-void NerovaProbe::startUpload()
+// One upload at a time. At an interval the records in memory become a batch
+// on disk; the oldest batch held goes out. The files and the body are made
+// on the packing thread.
+void NerovaProbe::startUpload(bool takeNewRecords)
 {
     auto job = std::make_shared<ProbeUploadJob>();
-    if (!m_records.memory().isEmpty()) {
+    if (takeNewRecords && !m_records.memory().isEmpty()) {
         job->newBatchPath = m_records.newCsvPath(now());
         job->records = m_records.takeMemory();
     }
@@ -277,9 +277,11 @@ void NerovaProbe::finishUpload(const QString &failure)
         base().logInfo(tr("Probe data kept for the next upload: %1").arg(failure));
     m_job.reset();
     m_upload = Upload::Idle;
-    // A backlog drains without waiting for the next interval.
-    if (failure.isEmpty() && m_reportTimer.isActive() && m_records.hasRecords())
-        startUpload();
+    // Batches held from earlier go out without waiting for the next
+    // interval; records read since this one started wait for it, or a
+    // steady stream of lines would keep an upload going all the time.
+    if (failure.isEmpty() && m_reportTimer.isActive() && !m_records.heldFiles().isEmpty())
+        startUpload(false);
 }
 
 void NerovaProbe::endUploadOnDestruction()

@@ -51,7 +51,7 @@ private:
     void closeLink();
     void startReports();
     void notifyLater(int code, const QString &text);
-    void startUpload();
+    void startUpload(bool takeNewRecords);
     void checkPacking();
     void packingFinished();
     void sendUpload();

@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -227,6 +229,29 @@ TEST_F(ProbeEndToEndTest, RecordsAreKeptUntilTheServerAcceptsThem)
     EXPECT_EQ(second->run("uninit"), 0);
     expectCleanExit(*second);
     EXPECT_EQ(QDir(install.path() + "/data").entryList(QDir::Files), QStringList());
+}
+
+// A steady stream of lines goes out once an interval, not in an upload
+// started again as soon as the last one is answered.
+TEST_F(ProbeEndToEndTest, ASteadyStreamIsUploadedOnceAnInterval)
+{
+    PseudoTerminal device(linkPath());
+    auto host = startedHost();
+    ASSERT_TRUE(waitForNotices(*host, 6203, 1));
+    const int lines = 800;
+    std::thread writer([&] {
+        for (int i = 0; i < lines; ++i) {
+            device.write(QString("line %1\r\n").arg(i).toUtf8());
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    host->run("loop 4500");
+    writer.join();
+    ASSERT_TRUE(waitForLines(*host, lines));
+    EXPECT_LE(store.requestsTo("/probe").size(), 8u); // about 5 s at one interval a second
+    EXPECT_EQ(uploaded().size(), size_t(lines));
+    EXPECT_EQ(host->run("uninit"), 0);
+    expectCleanExit(*host);
 }
 
 // Whether the host process holds the terminal open.

@@ -55,3 +55,13 @@ QString sharedImage(const QString &name)
     const QString path = QStringLiteral(NEROVA_SHARED_DATA_DIR "/images/") + name;
     return QFileInfo::exists(path) ? path : QString();
 }
+
+QString installFaceScene(const QString &dir, const QString &image, const QString &scene)
+{
+    const QString missing = installCascades(dir);
+    if (!missing.isEmpty())
+        return missing;
+    if (sharedImage(image).isEmpty())
+        return QStringLiteral(NEROVA_SHARED_DATA_DIR "/images/") + image;
+    return QFile::copy(sharedImage(image), scene) ? QString() : scene;
+}

@@ -9,3 +9,8 @@ QString installCascades(const QString &dir);
 
 // A test image from the shared test data; empty when it is missing.
 QString sharedImage(const QString &name);
+
+// Installs the cascades into dir and copies the shared image to scene, as
+// a face test with a virtual camera needs; returns what is missing, or an
+// empty text.
+QString installFaceScene(const QString &dir, const QString &image, const QString &scene);

@@ -92,15 +92,30 @@ std::string FakeStoreServer::Request::header(const std::string &name) const
 
 FakeStoreServer::FakeStoreServer(Scheme scheme) : m_scheme(scheme)
 {
-    if (scheme == Scheme::Https) {
+    if (scheme == Scheme::Https)
         makeCertificate();
+    listen(0);
+}
+
+FakeStoreServer::~FakeStoreServer()
+{
+    down();
+    if (!m_certDir.empty())
+        QDir(QString::fromStdString(m_certDir)).removeRecursively();
+}
+
+// Any free port when port is 0.
+bool FakeStoreServer::listen(int port)
+{
+    if (m_scheme == Scheme::Https)
         m_server = std::make_unique<httplib::SSLServer>((m_certDir + "/cert.pem").c_str(),
                                                         (m_certDir + "/key.pem").c_str());
-    } else {
+    else
         m_server = std::make_unique<httplib::Server>();
+    if (!m_server->is_valid()) {
+        m_server.reset();
+        return false;
     }
-    if (!m_server->is_valid())
-        return;
     auto handler = [this](const httplib::Request &in, httplib::Response &out) {
         Request request{in.method, in.path, std::string(), {in.headers.begin(), in.headers.end()}, in.body};
         const size_t question = in.target.find('?');
@@ -114,23 +129,39 @@ FakeStoreServer::FakeStoreServer(Scheme scheme) : m_scheme(scheme)
     m_server->set_keep_alive_max_count(1);
     m_server->Post(".*", handler);
     m_server->Get(".*", handler);
-    m_port = m_server->bind_to_any_port("127.0.0.1");
-    if (m_port > 0)
-        m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    const int bound = port > 0 ? (m_server->bind_to_port("127.0.0.1", port) ? port : -1)
+                               : m_server->bind_to_any_port("127.0.0.1");
+    if (bound <= 0) {
+        m_server.reset();
+        return false;
+    }
+    m_port = bound;
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    // stop() is lost on a server that has not begun listening.
+    while (!m_server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return true;
 }
 
-FakeStoreServer::~FakeStoreServer()
+void FakeStoreServer::down()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stopped = true;
     }
     m_stopping.notify_all();
-    m_server->stop();
+    if (m_server)
+        m_server->stop();
     if (m_thread.joinable())
         m_thread.join();
-    if (!m_certDir.empty())
-        QDir(QString::fromStdString(m_certDir)).removeRecursively();
+    m_server.reset();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopped = false;
+}
+
+bool FakeStoreServer::up()
+{
+    return !m_server && m_port > 0 && listen(m_port);
 }
 
 // A self-signed certificate for 127.0.0.1, made fresh for each server.
@@ -214,6 +245,8 @@ void FakeStoreServer::serve(const Request &request, void *response)
             m_stopping.wait_for(lock, std::chrono::milliseconds(answer.delayMs), [this] { return m_stopped; });
     }
     out.status = answer.status;
+    if (!answer.contentEncoding.empty())
+        out.set_header("Content-Encoding", answer.contentEncoding);
     if (answer.drop) {
         // Announces the body, then gives up writing it: the client sees the
         // connection closed in the middle of the answer.

@@ -46,15 +46,22 @@ public:
         bool chunked = false; // sent in chunks, without a Content-Length
         size_t chunkBytes = 64 * 1024;
         int chunkPauseMs = 0; // a pause before every chunk after the first
+        std::string contentEncoding{}; // sent as Content-Encoding, with the body as it stands
     };
 
     explicit FakeStoreServer(Scheme scheme = Scheme::Http);
     ~FakeStoreServer();
 
+    // Stops listening: connections to the port are refused, and answers
+    // still being held are given up. up() listens on the same port again,
+    // with the same script and record of requests.
+    void down();
+    bool up();
+
     // "http://127.0.0.1:PORT" or "https://127.0.0.1:PORT".
     QString baseUrl() const;
     int port() const { return m_port; }
-    bool isRunning() const { return m_port > 0; }
+    bool isRunning() const { return m_server && m_port > 0; }
 
     // The answer for a path from now on (until replaced).
     void answer(const std::string &path, const Answer &answer);
@@ -83,6 +90,7 @@ private:
     bool pauseUnlessStopping(int milliseconds);
     void serve(const Request &request, void *response);
     void makeCertificate();
+    bool listen(int port);
 
     Scheme m_scheme;
     std::string m_certDir;

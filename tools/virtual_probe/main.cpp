@@ -23,10 +23,28 @@
 namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
+volatile std::sig_atomic_t pauseRequested = 0;
 
 void requestStop(int)
 {
     stopRequested = 1;
+}
+
+void requestPause(int)
+{
+    pauseRequested = 1;
+}
+
+// Writes what is still waiting, so that every line counted is on the line.
+void drain(int master, std::string &waiting)
+{
+    while (!waiting.empty() && !stopRequested) {
+        const ssize_t count = write(master, waiting.data(), waiting.size());
+        if (count > 0)
+            waiting.erase(0, static_cast<size_t>(count));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 int usage(int status)
@@ -36,7 +54,9 @@ int usage(int status)
            "  Opens a pseudo-terminal, makes PATH a symbolic link to it, and writes\n"
            "  probe-like lines (\"MAC,dBm,channel\" and CR LF) at the rate (default 5)\n"
            "  for N seconds (default: until SIGINT or SIGTERM). Lines that nobody\n"
-           "  reads are dropped once the terminal's buffer is full, as on a real line.\n";
+           "  reads are dropped once the terminal's buffer is full, as on a real line.\n"
+           "  SIGUSR1 ends the writing and prints the count, but keeps the device\n"
+           "  until SIGINT or SIGTERM.\n";
     return status;
 }
 
@@ -87,6 +107,7 @@ int main(int argc, char **argv)
     }
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
+    std::signal(SIGUSR1, requestPause);
     std::cout << "virtual probe device at " << link << " (" << terminalPath << "), " << rate << " lines a second"
               << std::endl;
 
@@ -99,7 +120,7 @@ int main(int argc, char **argv)
     std::string waiting;
     long written = 0;
     long dropped = 0;
-    while (!stopRequested) {
+    while (!stopRequested && !pauseRequested) {
         if (seconds > 0 && std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(seconds))
             break;
         if (waiting.size() < 512) {
@@ -114,10 +135,16 @@ int main(int argc, char **argv)
         due += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
         std::this_thread::sleep_until(due);
     }
+    if (pauseRequested)
+        drain(master, waiting);
     for (size_t end = waiting.find("\r\n"); end != std::string::npos; end = waiting.find("\r\n", end + 2))
         --written;
-    unlink(link.c_str());
     std::cout << "virtual probe device: " << written << " lines written, " << dropped << " dropped" << std::endl;
+    while (pauseRequested && !stopRequested)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    unlink(link.c_str());
+    // The reader takes the last lines before the terminal goes away.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
     close(terminal);
     close(master);
     return 0;
