@@ -129,6 +129,10 @@ TEST(RepeatedMemberTest, TheLastMemberWinsAndNothingLeaks)
     const char nulInName[] = "{\"a\0\":[1],\"a\":[2],\"a\":3}";
     EXPECT_EQ(StoreProtocol::replyObject(QByteArray(nulInName, sizeof nulInName - 1)).keys(),
               (QStringList{"a", QString::fromUtf8("a\0", 2)}));
+    // Qt takes "a\0b" and "a\0c" for one name: the last one wins, and nothing leaks.
+    const char sameToQt[] = "{\"a\0b\":[1],\"a\0c\":[2]}";
+    EXPECT_EQ(StoreProtocol::replyObject(QByteArray(sameToQt, sizeof sameToQt - 1)).keys(),
+              QStringList{QString::fromUtf8("a\0c", 3)});
 
     const QJsonObject trade = QJsonDocument::fromJson(StoreProtocol::tradeBody(
         R"({"mobilePhone":["x"],"mobilePhone":"13812345678","items":{"a":[]},"items":{"b":1}})", "S-1")).object();
