@@ -96,11 +96,19 @@ private:
         ++m_pos;
         if (!name)
             return true;
-        // Sized: a NUL byte inside a name belongs to it.
         const int length = m_pos - start;
-        *name = escaped ? QJsonDocument::fromJson('[' + m_text.mid(start, length) + ']').array().at(0).toString()
-                        : QString::fromUtf8(m_text.constData() + start + 1, length - 2);
+        *name = comparable(escaped ? QJsonDocument::fromJson('[' + m_text.mid(start, length) + ']').array().at(0).toString()
+                                   : QString::fromUtf8(m_text.constData() + start + 1, length - 2));
         return true;
+    }
+
+    // Qt compares names of equal length only up to a NUL character in them
+    // ("a\0b" and "a\0c" are one name to it), so such a name stands for
+    // every name with its length and its text before the NUL.
+    static QString comparable(const QString &name)
+    {
+        const int nul = name.indexOf(QChar(0));
+        return nul < 0 ? name : name.left(nul + 1) + QString::number(name.size());
     }
 
     bool array(int depth)

@@ -116,6 +116,12 @@ TEST(RepeatedMemberTest, TheLastMemberWinsAndNothingLeaks)
     const QJsonObject manyMembers = StoreProtocol::replyObject(many + '}');
     EXPECT_EQ(manyMembers.size(), 16);
     EXPECT_EQ(manyMembers.value("k00").toArray(), QJsonArray{0});
+    // Qt's own reading kept "VIP" here, an earlier member.
+    const QJsonObject labels = StoreProtocol::replyObject(
+        R"({"l":[{"labelId":2,"labelName":"VIP","lad":2,"labelId":2,"labelName":"VIP","lad":2,"labelName":"V",)"
+        R"("labelmed":2,"labelName":"VIP","lad":2,"labelName":"V","labelName":"V","labelmed":2,"labelName":"VIP",)"
+        R"("lad":2,"labelName":"V","labelName":"@V"}]})");
+    EXPECT_EQ(labels.value("l")[0]["labelName"], "@V");
 
     // Taking out a repeated member must not take out an error in it, nor
     // take a name with a NUL byte for a shorter one.
@@ -123,6 +129,10 @@ TEST(RepeatedMemberTest, TheLastMemberWinsAndNothingLeaks)
     const char nulInName[] = "{\"a\0\":[1],\"a\":[2],\"a\":3}";
     EXPECT_EQ(StoreProtocol::replyObject(QByteArray(nulInName, sizeof nulInName - 1)).keys(),
               (QStringList{"a", QString::fromUtf8("a\0", 2)}));
+    // Qt takes "a\0b" and "a\0c" for one name: the last one wins, and nothing leaks.
+    const char sameToQt[] = "{\"a\0b\":[1],\"a\0c\":[2]}";
+    EXPECT_EQ(StoreProtocol::replyObject(QByteArray(sameToQt, sizeof sameToQt - 1)).keys(),
+              QStringList{QString::fromUtf8("a\0c", 3)});
 
     const QJsonObject trade = QJsonDocument::fromJson(StoreProtocol::tradeBody(
         R"({"mobilePhone":["x"],"mobilePhone":"13812345678","items":{"a":[]},"items":{"b":1}})", "S-1")).object();
