@@ -3,6 +3,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSslConfiguration>
+#include <QTimer>
 #include <QVariant>
 
 namespace {
@@ -28,6 +29,25 @@ void guardReplySize(QNetworkReply *reply)
     });
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
                      [reply](qint64 received, qint64) { abortIfOversized(reply, received); });
+}
+
+// The transfer time-out counts silence only: a server that trickles its
+// answer would hold the request open for ever. Once the body is sent, the
+// whole answer must come within a few transfer time-outs.
+void limitAnswerTime(QNetworkReply *reply, int transferTimeoutMs)
+{
+    if (transferTimeoutMs <= 0)
+        return;
+    auto *deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    QObject::connect(deadline, &QTimer::timeout, reply, [reply] {
+        if (reply->isRunning())
+            reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::uploadProgress, deadline, [deadline, transferTimeoutMs](qint64 sent, qint64 total) {
+        if (sent == total && !deadline->isActive())
+            deadline->start(StoreRequest::answerTimeFactor * transferTimeoutMs);
+    });
 }
 
 } // namespace
@@ -63,6 +83,7 @@ QNetworkReply *StoreRequest::post(QNetworkAccessManager &manager, const QNetwork
     QNetworkReply *reply = manager.post(request, body);
     reply->ignoreSslErrors();
     guardReplySize(reply);
+    limitAnswerTime(reply, request.transferTimeout());
     return reply;
 }
 

@@ -8,13 +8,16 @@ class QNetworkAccessManager;
 class QNetworkReply;
 
 // A POST to the store server: JSON content type, relaxed TLS for "https"
-// addresses, a transfer time-out, every TLS error ignored, and a bound on
-// the size of the answer.
+// addresses, a transfer time-out, every TLS error ignored, and bounds on
+// the size of the answer and (with a transfer time-out) on the time it
+// takes once the request is sent.
 class StoreRequest
 {
 public:
     static constexpr int defaultTimeoutMs = 30000;
     static constexpr qint64 maxReplyBytes = 4 * 1024 * 1024;
+    // The answer's time limit, in transfer time-outs.
+    static constexpr int answerTimeFactor = 2;
 
     // The address is parsed in Qt's tolerant mode.
     static QNetworkRequest make(const QString &address, int timeoutMs);

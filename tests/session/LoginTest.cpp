@@ -126,6 +126,23 @@ TEST_F(LoginTest, SilentServerEndsInANetworkErrorAfterTheTimeOut)
     EXPECT_EQ(callsOf("session").last().text, "Network error(5)");
 }
 
+// Each byte comes before the transfer time-out, but the whole answer would
+// take a minute: it ends at twice the time-out, unread.
+TEST_F(LoginTest, TricklingServerEndsInANetworkErrorAtTheAnswerLimit)
+{
+    Answer trickle{200, R"({"state":0,"token":"t"})" + std::string(600, ' '), "application/octet-stream"};
+    trickle.chunked = true;
+    trickle.chunkBytes = 1;
+    trickle.chunkPauseMs = 100;
+    store.answer("/login", trickle);
+    startCore(store.baseUrl());
+    core->setRequestTimeout(400);
+    ASSERT_EQ(core->Login("user", "secret"), 0);
+    ASSERT_TRUE(waitForCalls("session", 1, 10000));
+    EXPECT_EQ(callsOf("session").last().code, NV_SESSION_NETWORK_ERROR);
+    EXPECT_EQ(callsOf("session").last().text, "Network error(5)");
+}
+
 TEST_F(LoginTest, OversizedBrokenOrErrorStatusAnswersAreNetworkErrors)
 {
     const std::string huge = R"({"state":0,"token":")" + std::string(StoreRequest::maxReplyBytes + 1, 'x') + "\"}";
