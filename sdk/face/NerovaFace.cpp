@@ -155,7 +155,7 @@ bool NerovaFace::captureIsOpen()
 void NerovaFace::startLoop()
 {
     joinLoop();
-    m_loop = QtConcurrent::run(this, &NerovaFace::StartFace);
+    m_loop = QtConcurrent::run(&m_pool, this, &NerovaFace::StartFace);
 }
 
 void NerovaFace::joinLoop()

@@ -6,6 +6,7 @@
 
 #include <QFuture>
 #include <QObject>
+#include <QThreadPool>
 
 #include <atomic>
 #include <mutex>
@@ -67,5 +68,9 @@ private:
     std::atomic<bool> m_stopRequested{false};
     std::atomic<bool> m_loopRunning{false};
     QTimer *m_checkTimer = nullptr;
+    // The loop's own pool: its thread ends with the worker, so none is left
+    // idling in the global pool with the loop's thread-local state (OpenCV's
+    // among it) after NV_Uninit.
+    QThreadPool m_pool;
     QFuture<void> m_loop;
 };

@@ -61,6 +61,7 @@ TEST_F(LocalFaultsTest, DataDirectoryUnwritableWhileRecordsWait)
     auto host = startedHost();
     writeLine(*host);
     ASSERT_TRUE(allLinesArrive(*host));
+    ASSERT_TRUE(batchesAccepted(*host));
     // A regular file stands where the directory should be.
     ASSERT_TRUE(QDir(dataDir()).removeRecursively());
     ASSERT_TRUE(QFile(dataDir()).open(QIODevice::WriteOnly));
@@ -128,6 +129,7 @@ TEST_F(LocalFaultsTest, DataDirectoryFullWhileRecordsWait)
     auto host = startedHost();
     writeLine(*host);
     ASSERT_TRUE(allLinesArrive(*host));
+    ASSERT_TRUE(batchesAccepted(*host));
     volume.fillAllButOnePage();
     ASSERT_TRUE(writeThroughFailedUploads(*host, unwritten));
     volume.empty();

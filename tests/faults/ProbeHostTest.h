@@ -46,7 +46,9 @@ protected:
     // logs failureText; false when one does not fail in time.
     bool writeThroughFailedUploads(HostProcess &host, const QString &failureText, int uploads = 2);
 
-    // NV_Uninit, then a clean exit with nothing left in data/.
+    // Waits until no batch is held in data/: every answer has been read.
+    bool batchesAccepted(HostProcess &host) const;
+    // Waits for every batch to be accepted, then NV_Uninit and a clean exit.
     void endHost(HostProcess &host);
 
     TestInstall install;

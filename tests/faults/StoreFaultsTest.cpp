@@ -135,6 +135,7 @@ TEST_F(HttpsStoreFaultsTest, RefusedConnectionsUntilTheServerIsBack)
     startWorkers(*host);
     writeLine(*host);
     ASSERT_TRUE(allLinesArrive(*host));
+    ASSERT_TRUE(batchesAccepted(*host));
 
     store.down();
     ASSERT_TRUE(writeThroughFailedUploads(*host, kept));
