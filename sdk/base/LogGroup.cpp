@@ -2,6 +2,7 @@
 
 #include "ConfigKeys.h"
 #include "NerovaConfig.h"
+#include "NerovaLog.h"
 
 #include <QFileInfo>
 #include <QSettings>
@@ -237,10 +238,17 @@ LogGroup::Properties LogGroup::log4cxxProperties() const
 
 // log4cxx keeps its texts in UTF-8 here (LOG4CXX_LOGCHAR_IS_UTF8), so keys
 // and values go in without a locale-dependent conversion.
+// log4cxx throws on some option sets (a rolling policy whose file name
+// pattern has no date): logged through what log4cxx did set up, never
+// thrown into the host or the event loop that reloads the file.
 void LogGroup::apply() const
 {
     log4cxx::helpers::Properties props;
     for (const auto &entry : log4cxxProperties())
         props.setProperty(entry.first.toStdString(), entry.second.toStdString());
-    log4cxx::PropertyConfigurator::configure(props);
+    try {
+        log4cxx::PropertyConfigurator::configure(props);
+    } catch (const std::exception &e) {
+        NerovaLog::error(QString(), QStringLiteral("The Log group could not be applied: %1").arg(QString::fromUtf8(e.what())));
+    }
 }

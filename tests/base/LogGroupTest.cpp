@@ -257,6 +257,17 @@ TEST_F(LogGroupTest, MappedDailyRollingFileAppenderWritesFileAndRollsOver)
         << QDir(install.logDir()).entryList(QDir::Files).join(' ').toStdString();
 }
 
+// Found by fuzzing: log4cxx threw out of the configuration (a date pattern
+// all in quotes leaves the time based policy without a date), which ended
+// the host when the file was reloaded from the event loop.
+TEST_F(LogGroupTest, AGroupLog4cxxRefusesDoesNotThrow)
+{
+    EXPECT_NO_THROW(applyAndLog("log4j.rootLogger=INFO, A\n"
+                                "log4j.appender.A=Log4Qt::DailyRollingFileAppender\n"
+                                "log4j.appender.A.File=daily\n"
+                                "log4j.appender.A.DatePattern='.log'\n"));
+}
+
 TEST_F(LogGroupTest, RollingFileAppenderKeepsItsSizeOptions)
 {
     readGroup("log4j.rootLogger=INFO, A\n"
