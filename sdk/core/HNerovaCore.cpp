@@ -41,6 +41,12 @@ HNerovaCore::~HNerovaCore()
     }
 }
 
+void HNerovaCore::EndForExit()
+{
+    if (m_face)
+        m_face->EndLoopForExit(exitWaitMs);
+}
+
 void HNerovaCore::Retire()
 {
     Stop();

@@ -38,6 +38,9 @@ public:
     // more from this core, which may then be destroyed at once or, when the
     // host is inside one of its callbacks, once that call has returned.
     void Retire();
+    // A host leaving without NV_Uninit: the face loop ends before the
+    // process tears down the logging it writes through.
+    void EndForExit();
 
     bool isInitialised() const { return m_initialised; }
     bool isStarted() const { return m_started; }
@@ -57,6 +60,8 @@ public slots:
     void EndSession();
 
 private:
+    static constexpr int exitWaitMs = 3000;
+
     void loadConfiguration();
     void applyProxy();
     void logCoreInfo(const QString &text) const;

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QThread>
 
+#include <cstdlib>
 #include <mutex>
 
 namespace {
@@ -42,6 +43,26 @@ bool forwardedToHostThread(Export again)
     return true;
 }
 
+// Exit handlers run in the reverse order of their registration, and
+// log4cxx's own objects are registered when the first core sets up its
+// logging: registered after them, this runs before they are torn down.
+void endCoreAtExit()
+{
+    HNerovaCore *leftOver = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(coreMutex);
+        leftOver = core;
+    }
+    if (leftOver)
+        leftOver->EndForExit();
+}
+
+void endCoreAtExitOnce()
+{
+    static std::once_flag registered;
+    std::call_once(registered, [] { std::atexit(endCoreAtExit); });
+}
+
 template <typename Action>
 int guarded(Action action, int onException)
 {
@@ -70,6 +91,7 @@ int createCore(NV_SessionCallback sessionCallback, NV_FaceCallback faceCallback,
     }
     const int result = core->Initialise();
     reportDeliveryProblem();
+    endCoreAtExitOnce();
     return result;
 }
 

@@ -115,6 +115,12 @@ void NerovaFace::Stop()
     m_capture.release();
 }
 
+void NerovaFace::EndLoopForExit(int waitMs)
+{
+    m_stopRequested = true;
+    m_pool.waitForDone(waitMs);
+}
+
 // Every host callback here is the last thing the check does.
 void NerovaFace::TriggerCheckDevice()
 {

@@ -34,6 +34,9 @@ public:
 
     void Start();
     void Stop();
+    // At process exit: the loop is asked to end and given a moment to do
+    // so, touching nothing else (Qt's objects may already be gone).
+    void EndLoopForExit(int waitMs);
 
 public slots:
     void TriggerCheckDevice();
