@@ -201,7 +201,7 @@ int HNerovaCore::ReportData(const QString &data)
 void HNerovaCore::TriggerReplyFinished(QNetworkReply *reply)
 {
     reply->deleteLater();
-    const QByteArray body = StoreRequest::isOversized(reply) ? QByteArray() : reply->readAll();
+    const QByteArray body = StoreRequest::answerBody(reply);
     const QString address = reply->url().toString();
     if (address.startsWith(m_base.config()->tradeUrl))
         handleTradeAnswer(body);
@@ -211,12 +211,9 @@ void HNerovaCore::TriggerReplyFinished(QNetworkReply *reply)
 
 void HNerovaCore::handleLoginAnswer(QNetworkReply *reply, const QByteArray &body)
 {
-    const bool oversized = StoreRequest::isOversized(reply);
     const int error = StoreRequest::errorNumber(reply);
     if (error != QNetworkReply::NoError) {
-        m_base.logError(QStringLiteral("Login erro: %1, %2")
-                            .arg(error)
-                            .arg(oversized ? StoreRequest::oversizedText() : reply->errorString()));
+        m_base.logError(QStringLiteral("Login erro: %1, %2").arg(error).arg(StoreRequest::errorText(reply)));
         m_base.sessionCallback(NV_SESSION_NETWORK_ERROR, tr("Network error(%1)").arg(error));
         return;
     }

@@ -101,3 +101,13 @@ int StoreRequest::errorNumber(const QNetworkReply *reply)
 {
     return isOversized(reply) ? QNetworkReply::OperationCanceledError : reply->error();
 }
+
+QString StoreRequest::errorText(const QNetworkReply *reply)
+{
+    return isOversized(reply) ? oversizedText() : reply->errorString();
+}
+
+QByteArray StoreRequest::answerBody(QNetworkReply *reply)
+{
+    return isOversized(reply) ? QByteArray() : reply->readAll();
+}

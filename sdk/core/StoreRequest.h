@@ -33,4 +33,8 @@ public:
     // The reply's error number; an oversized answer counts as cancelled,
     // also when it had been received whole before it could be cut off.
     static int errorNumber(const QNetworkReply *reply);
+    // The text that goes with errorNumber.
+    static QString errorText(const QNetworkReply *reply);
+    // The answer's body; empty for an oversized answer.
+    static QByteArray answerBody(QNetworkReply *reply);
 };

@@ -94,7 +94,7 @@ int PostJson::timedOut(const QString &url)
 int PostJson::failedWith(QNetworkReply *reply, const QString &url, const QByteArray &body)
 {
     const int error = StoreRequest::errorNumber(reply);
-    const QString errorText = StoreRequest::isOversized(reply) ? StoreRequest::oversizedText() : reply->errorString();
+    const QString errorText = StoreRequest::errorText(reply);
     NerovaBase::instance()->logError(QStringLiteral("%1(%2, %3, %4)")
                                          .arg(url, LogText::safe(QString::fromUtf8(body)))
                                          .arg(error)

@@ -252,15 +252,12 @@ void NerovaProbe::TriggerReplyFinished(QNetworkReply *reply)
     if (reply != m_lastReply)
         return;
     m_lastReply = nullptr;
-    const bool oversized = StoreRequest::isOversized(reply);
-    const ProbeProtocol::Answer answer = ProbeProtocol::answer(oversized ? QByteArray() : reply->readAll());
+    const ProbeProtocol::Answer answer = ProbeProtocol::answer(StoreRequest::answerBody(reply));
     base().logTrace(tr("Report probe data: %1, %2").arg(answer.state).arg(answer.msg));
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     QString failure;
-    if (oversized)
-        failure = StoreRequest::oversizedText();
-    else if (reply->error() != QNetworkReply::NoError)
-        failure = reply->errorString();
+    if (StoreRequest::errorNumber(reply) != QNetworkReply::NoError)
+        failure = StoreRequest::errorText(reply);
     else if (status < 200 || status > 299)
         failure = QStringLiteral("HTTP status %1").arg(status);
     else if (!answer.accepted)
