@@ -184,6 +184,11 @@ void NerovaBase::logError(const QString &text) const
     NerovaLog::error(logger(), text);
 }
 
+void NerovaBase::logProblem(const QString &text) const
+{
+    NerovaLog::problem(logger(), text);
+}
+
 bool NerovaBase::isInsideHostCallback()
 {
     return hostCallbackDepth > 0;

@@ -54,6 +54,8 @@ public:
     void logTrace(const QString &text) const;
     void logInfo(const QString &text) const;
     void logError(const QString &text) const;
+    // logError, and the same line on the standard error.
+    void logProblem(const QString &text) const;
 
     // True while this thread runs a host callback: the host may call any
     // export from there, so nothing that called it may be destroyed now.

@@ -3,6 +3,8 @@
 #include <log4cxx/logger.h>
 #include <log4cxx/logmanager.h>
 
+#include <cstdio>
+
 // log4cxx keeps its texts in UTF-8 here (LOG4CXX_LOGCHAR_IS_UTF8); handing it
 // UTF-8 directly avoids its conversion from the process locale, which in a
 // "C" locale would turn every non-ASCII character (the Chinese translation)
@@ -54,6 +56,18 @@ void info(const QString &loggerName, const QString &text)
 void error(const QString &loggerName, const QString &text)
 {
     error(logger(loggerName), text);
+}
+
+void problem(const Logger &logger, const QString &text)
+{
+    std::fprintf(stderr, "nerova: ERROR %s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+    error(logger, text);
+}
+
+void problem(const QString &loggerName, const QString &text)
+{
+    problem(logger(loggerName), text);
 }
 
 } // namespace NerovaLog

@@ -27,4 +27,9 @@ void trace(const QString &loggerName, const QString &text);
 void info(const QString &loggerName, const QString &text);
 void error(const QString &loggerName, const QString &text);
 
+// An ERROR line the installer must see even where no log is configured: it
+// is also written to the standard error, as "nerova: ERROR <text>".
+void problem(const Logger &logger, const QString &text);
+void problem(const QString &loggerName, const QString &text);
+
 } // namespace NerovaLog

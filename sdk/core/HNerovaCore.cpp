@@ -9,12 +9,26 @@
 #include "StoreProtocol.h"
 #include "StoreRequest.h"
 
+#include <QFileInfo>
 #include <QHostInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QSysInfo>
 #include <QTextCodec>
+
+namespace {
+
+// Marks the replies of login requests, whatever address they end up with.
+const char loginReplyProperty[] = "nerovaLogin";
+
+QString homeVariableState()
+{
+    const QString home = qEnvironmentVariable("NEROVA_HOME");
+    return home.isEmpty() ? QStringLiteral("NEROVA_HOME is not set") : QStringLiteral("NEROVA_HOME is %1").arg(home);
+}
+
+} // namespace
 
 HNerovaCore::HNerovaCore(NV_SessionCallback sessionCallback, NV_FaceCallback faceCallback,
                          NV_NotifyCallback notifyCallback)
@@ -96,6 +110,7 @@ int HNerovaCore::Initialise()
     m_initialised = true;
     logCoreInfo(QStringLiteral("Init success"));
     logSystemInfo();
+    reportMissingConfiguration();
     m_probe = std::make_unique<NerovaProbe>();
     m_face = std::make_unique<NerovaFace>();
     return NV_OK;
@@ -117,6 +132,24 @@ void HNerovaCore::logSystemInfo() const
                             QSysInfo::prettyProductName(), QSysInfo::productType())
                        .arg(QSysInfo::productVersion())
                        .arg(windowsVersion));
+}
+
+bool HNerovaCore::configurationExists() const
+{
+    return QFileInfo::exists(m_base.paths().configFile);
+}
+
+// Without its file the library has no store server, no devices and no log:
+// the installer must hear where it looked.
+void HNerovaCore::reportMissingConfiguration() const
+{
+    if (configurationExists())
+        return;
+    m_base.logProblem(QStringLiteral("No configuration: %1 does not exist, so there is no store server, no device "
+                                     "and no log. The library works in the directory of the host program or in the "
+                                     "directory that NEROVA_HOME names (%2): set NEROVA_HOME to the installation "
+                                     "directory, e.g. /opt/nerova")
+                          .arg(m_base.paths().configFile, homeVariableState()));
 }
 
 int HNerovaCore::Start()
@@ -163,9 +196,32 @@ int HNerovaCore::Login(const QByteArray &userName, const QByteArray &password)
         return NV_ERR_PARAM;
     }
     logCoreInfo(QStringLiteral("Login url:%1, mac: %2, userName=%3").arg(m_loginUrl, m_storeNumber, m_userName));
+    if (m_loginUrl.isEmpty()) {
+        failLoginLater(noLoginAddressText());
+        return NV_OK;
+    }
     const QNetworkRequest request = StoreRequest::make(m_loginUrl, m_requestTimeoutMs);
-    StoreRequest::post(*m_network, request, StoreProtocol::loginBody(m_storeNumber, m_password, m_userName));
+    QNetworkReply *reply =
+        StoreRequest::post(*m_network, request, StoreProtocol::loginBody(m_storeNumber, m_password, m_userName));
+    reply->setProperty(loginReplyProperty, true);
     return NV_OK;
+}
+
+QString HNerovaCore::noLoginAddressText() const
+{
+    if (!configurationExists())
+        return tr("No login address: %1 does not exist (set NEROVA_HOME to the installation directory)")
+            .arg(m_base.paths().configFile);
+    return tr("No login address: Server/Server and Server/LoginUrl are empty in %1").arg(m_base.paths().configFile);
+}
+
+// Like every login outcome, the failure reaches the host from its loop, after
+// NV_Login has returned; it is dropped with the core.
+void HNerovaCore::failLoginLater(const QString &text)
+{
+    m_base.logProblem(text);
+    QMetaObject::invokeMethod(
+        this, [this, text] { m_base.sessionCallback(NV_SESSION_NETWORK_ERROR, text); }, Qt::QueuedConnection);
 }
 
 int HNerovaCore::Logout()
@@ -190,23 +246,59 @@ int HNerovaCore::ReportData(const QString &data)
     const QString address = config->tradeUrl + QStringLiteral("?token=")
         + QString::fromLatin1(QUrl::toPercentEncoding(token));
     const QByteArray body = StoreProtocol::tradeBody(data, config->deviceId);
+    reportTradeTextProblem(data);
     m_base.logTrace(QStringLiteral("Report trace data: %1").arg(QString::fromUtf8(body)));
     StoreRequest::post(*m_network, StoreRequest::make(address, m_requestTimeoutMs), body);
     return NV_OK;
 }
 
+// The report still goes out, with only "mac", as hosts have always seen it
+// go; the installer finds the cause in the log.
+void HNerovaCore::reportTradeTextProblem(const QString &data) const
+{
+    const QString problem = StoreProtocol::tradeTextProblem(data);
+    if (problem.isEmpty())
+        return;
+    const int shownCharacters = 200;
+    m_base.logError(QStringLiteral("Trade text is not a JSON object (%1): the report is sent with only \"mac\". "
+                                   "The host passed: %2")
+                        .arg(problem, data.left(shownCharacters)));
+}
+
 // Every answer on the core's network manager: trade answers are those whose
 // address begins with the trade URL, login answers those whose address is
-// the login URL exactly; the reply is released in every case.
+// the login URL exactly; the reply is released in every case. A login
+// answer that these rules miss is a login that can never complete.
 void HNerovaCore::TriggerReplyFinished(QNetworkReply *reply)
 {
     reply->deleteLater();
     const QByteArray body = StoreRequest::answerBody(reply);
     const QString address = reply->url().toString();
-    if (address.startsWith(m_base.config()->tradeUrl))
+    const QString tradeUrl = m_base.config()->tradeUrl;
+    const bool sentAsLogin = reply->property(loginReplyProperty).toBool();
+    if (address.startsWith(tradeUrl)) {
         handleTradeAnswer(body);
-    else if (address == m_loginUrl)
+        if (sentAsLogin)
+            loginTakenForTrade(tradeUrl);
+    } else if (address == m_loginUrl) {
         handleLoginAnswer(reply, body);
+    } else if (sentAsLogin) {
+        m_base.logProblem(QStringLiteral("Login answer from %1 ignored: it is not the login address %2 as written. "
+                                         "Write Server/Server the way Qt writes addresses (scheme and host in "
+                                         "lower case)")
+                              .arg(address, m_loginUrl));
+    }
+}
+
+// The trade answer's own callback, if any, has run: the host may have ended
+// the library there, which leaves it no callbacks to hear this one.
+void HNerovaCore::loginTakenForTrade(const QString &tradeUrl)
+{
+    const QString text = tr("Login answer taken for a trade answer: the login address %1 begins with the trade "
+                            "address %2, so no login can complete; give the login and the trade each their own path")
+                             .arg(m_loginUrl, tradeUrl);
+    m_base.logProblem(text);
+    m_base.sessionCallback(NV_SESSION_NETWORK_ERROR, text);
 }
 
 void HNerovaCore::handleLoginAnswer(QNetworkReply *reply, const QByteArray &body)

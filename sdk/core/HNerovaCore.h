@@ -66,6 +66,12 @@ private:
     void applyProxy();
     void logCoreInfo(const QString &text) const;
     void logSystemInfo() const;
+    bool configurationExists() const;
+    void reportMissingConfiguration() const;
+    QString noLoginAddressText() const;
+    void failLoginLater(const QString &text);
+    void loginTakenForTrade(const QString &tradeUrl);
+    void reportTradeTextProblem(const QString &data) const;
     void handleLoginAnswer(QNetworkReply *reply, const QByteArray &body);
     void handleTradeAnswer(const QByteArray &body);
 

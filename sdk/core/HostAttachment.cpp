@@ -8,6 +8,7 @@
 
 #include <dlfcn.h>
 #include <glib.h>
+#include <pthread.h>
 
 #include <cstdio>
 
@@ -23,6 +24,10 @@ int bootstrapArgc = 0;
 QCoreApplication *bootstrapApp = nullptr;
 GSource *flushSource = nullptr;
 bool dispatcherIsGlib = true;
+// Plain data, so that they are set before any C++ initialiser of this
+// library could run.
+pthread_t loadingThread;
+bool loadingThreadKnown = false;
 
 // The prepare and check steps only tell GLib whether Qt holds posted
 // events; the flush, and with it every host callback it leads to, runs in
@@ -86,6 +91,8 @@ void pinModule()
 
 void HostAttachment::attach()
 {
+    loadingThread = pthread_self();
+    loadingThreadKnown = true;
     if (QCoreApplication::instance())
         return;
     try {
@@ -119,6 +126,11 @@ void HostAttachment::detach()
 bool HostAttachment::isBootstrapped()
 {
     return bootstrapApp != nullptr;
+}
+
+bool HostAttachment::isLoadingThread()
+{
+    return !loadingThreadKnown || pthread_equal(loadingThread, pthread_self());
 }
 
 QString HostAttachment::deliveryProblem()

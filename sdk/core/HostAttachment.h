@@ -20,6 +20,10 @@ public:
     // made its own.
     static bool isBootstrapped();
 
+    // True on the thread that loaded the library: the one whose loop
+    // delivers the library's events, and so the one that may create a core.
+    static bool isLoadingThread();
+
     // Empty when the host can deliver the library's events; otherwise the
     // reason it cannot (a bootstrapped application whose event dispatcher
     // is not GLib-based never sees the host's loop).

@@ -241,12 +241,12 @@ QByteArray JsonText::withoutRepeatedMembers(const QByteArray &text)
 // Taking members out could also take out an error in their values: whether
 // Qt accepts the text is asked of a copy in which the repeated names are
 // made unique instead, which Qt reads without losing anything.
-QJsonDocument JsonText::parse(const QByteArray &text)
+QJsonDocument JsonText::parse(const QByteArray &text, QJsonParseError *error)
 {
     const QVector<Replaced> replaced = Scanner(text).replacedMembers();
     if (replaced.isEmpty())
-        return QJsonDocument::fromJson(text);
-    if (QJsonDocument::fromJson(withUniqueNames(text, replaced)).isNull())
+        return QJsonDocument::fromJson(text, error);
+    if (QJsonDocument::fromJson(withUniqueNames(text, replaced), error).isNull())
         return QJsonDocument();
     return QJsonDocument::fromJson(withoutMembers(text, replaced));
 }

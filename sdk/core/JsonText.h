@@ -13,7 +13,8 @@
 class JsonText
 {
 public:
-    static QJsonDocument parse(const QByteArray &text);
+    // error, when given, receives Qt's verdict on the text.
+    static QJsonDocument parse(const QByteArray &text, QJsonParseError *error = nullptr);
     // The text without every member that a later member of the same name
     // replaces; the text itself when there is none.
     static QByteArray withoutRepeatedMembers(const QByteArray &text);

@@ -2,10 +2,14 @@
 // No C++ exception may leave them.
 #include "HNerovaCore.h"
 #include "HostAttachment.h"
+#include "InstallPaths.h"
+#include "LogGroup.h"
 #include "NerovaBase.h"
+#include "NerovaLog.h"
 #include "nerova.h"
 
 #include <QMetaObject>
+#include <QSettings>
 #include <QString>
 #include <QThread>
 
@@ -95,6 +99,24 @@ int createCore(NV_SessionCallback sessionCallback, NV_FaceCallback faceCallback,
     return result;
 }
 
+// The core's objects would belong to a thread whose loop, if it has one,
+// is not the one the library's application object and events live on:
+// nothing would ever be delivered. No core exists yet to log through, so
+// the line goes through the installation's Log group.
+int refuseOtherThread()
+{
+    const InstallPaths paths = InstallPaths::current();
+    QSettings settings(paths.configFile, QSettings::IniFormat);
+    const LogGroup logGroup = LogGroup::read(settings, paths.logDir);
+    logGroup.apply();
+    NerovaLog::problem(logGroup.loggerName,
+                       QStringLiteral("NV_Init called on another thread than the one that loaded the library: "
+                                      "refused with %1. Load the library and call every function on the thread "
+                                      "that runs the host's GLib main loop")
+                           .arg(NV_ERR_THREAD));
+    return NV_ERR_THREAD;
+}
+
 int reportDataText(const QString &text)
 {
     return core ? core->ReportData(text) : NV_ERR_NOT_INIT;
@@ -113,7 +135,11 @@ NV_API int NV_CALL NV_Init(NV_SessionCallback sessionCallback, NV_FaceCallback f
         [&] {
             if (forwardedToHostThread([] { core->Initialise(); }))
                 return NV_OK;
-            return core ? core->Initialise() : createCore(sessionCallback, faceCallback, notifyCallback);
+            if (core)
+                return core->Initialise();
+            if (!HostAttachment::isLoadingThread())
+                return refuseOtherThread();
+            return createCore(sessionCallback, faceCallback, notifyCallback);
         },
         NV_ERR_INIT);
 }

@@ -90,6 +90,17 @@ QByteArray StoreProtocol::tradeBody(const QString &hostText, const QString &stor
     return QJsonDocument(trade).toJson(QJsonDocument::Indented);
 }
 
+QString StoreProtocol::tradeTextProblem(const QString &hostText)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = JsonText::parse(hostText.toUtf8(), &error);
+    if (document.isObject())
+        return QString();
+    if (document.isArray())
+        return QStringLiteral("a JSON array");
+    return QStringLiteral("not JSON: %1 at byte %2").arg(error.errorString()).arg(error.offset);
+}
+
 int StoreProtocol::tradeState(const QJsonObject &answer)
 {
     const QJsonValue state = answer.value(QStringLiteral("state"));

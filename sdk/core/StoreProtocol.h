@@ -29,6 +29,9 @@ public:
     // The host's trade object with "mac" set to the store number and an
     // invalid "mobilePhone" removed; input that is not an object counts as {}.
     static QByteArray tradeBody(const QString &hostText, const QString &storeNumber);
+    // Why the host's trade text is not a JSON object ("not JSON: ...", "a
+    // JSON array"); empty when it is one.
+    static QString tradeTextProblem(const QString &hostText);
     static bool isMobilePhone(const QString &text);
     // "state" as a number (cut toward zero) or as decimal text; else 0.
     static int tradeState(const QJsonObject &answer);

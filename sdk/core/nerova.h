@@ -26,8 +26,10 @@
  * NV_Uninit included, and the host may run a nested iteration of its loop
  * there (a modal dialog); later callbacks then arrive inside that nested
  * loop. A function called on another thread than the host's (from inside
- * a face callback, which comes from the library's worker thread) returns 0
- * at once and runs on the host thread when it next iterates its loop.
+ * a face callback, which comes from the library's worker thread, or from
+ * any thread of the host) returns 0 at once and runs on the host thread
+ * when it next iterates its loop; with no core it returns 6001 (NV_Init:
+ * 6003, see there) and NV_Uninit 0.
  *
  * Texts. Texts handed to a callback are never null: NUL-terminated wide
  * strings (UTF-32 on Linux, where wchar_t has 32 bits) owned by the
@@ -62,6 +64,7 @@ extern "C" {
 #define NV_OK 0                  /* done; for NV_Login and NV_ReportData: the request was sent */
 #define NV_ERR_NOT_INIT 6001     /* NV_Init has not succeeded, or NV_Uninit has run */
 #define NV_ERR_INIT 6002         /* NV_Init: a callback is null, or the library could not be set up */
+#define NV_ERR_THREAD 6003       /* NV_Init: called on another thread than the one that loaded the library */
 #define NV_ERR_PARAM 6005        /* NV_Login: user name or password is null or blank */
 #define NV_ERR_NO_SESSION 6101   /* NV_Start, NV_ReportData: not logged in (or the session ended) */
 
@@ -92,7 +95,9 @@ typedef void(NV_CALL *NV_NotifyCallback)(int code, const wchar_t *text);
 /* Creates the library's core with the three callbacks (none may be null:
  * 6002, and nothing is created). Calling it again while initialised
  * returns 0 and keeps the first callbacks. After NV_Uninit it creates a
- * new core. */
+ * new core. Called on another thread than the one that loaded the library
+ * while no core exists, it creates nothing and returns 6003, with an ERROR
+ * line on the standard error and in the log. */
 NV_API int NV_CALL NV_Init(NV_SessionCallback sessionCallback, NV_FaceCallback faceCallback,
                            NV_NotifyCallback notifyCallback);
 /* Stops the workers and destroys the core; 0 also when not initialised. */

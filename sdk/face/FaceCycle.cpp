@@ -3,6 +3,8 @@
 #include "FaceDetection.h"
 #include "QualityGates.h"
 
+#include <QStringList>
+
 #include <vector>
 
 namespace {
@@ -59,34 +61,74 @@ FaceCycleResult FaceCycle::run(const cv::Mat &frame, const FaceCycleSettings &se
     return result;
 }
 
+namespace {
+
+const int pointsPerFeature = 25;
+
+struct FeatureCheck
+{
+    bool FaceCycleSettings::*enabled;
+    CascadeSet::Feature cascade;
+    const char *name;
+    const char *switchKey;
+    const char *detailLine;
+};
+
+const FeatureCheck featureChecks[] = {
+    {&FaceCycleSettings::leftEye, CascadeSet::McsLeftEye, "left eye", "Face/FaceLeftEye", "Left eye: %1\n"},
+    {&FaceCycleSettings::rightEye, CascadeSet::McsRightEye, "right eye", "Face/FaceRightEye", "Right eye: %1\n"},
+    {&FaceCycleSettings::nose, CascadeSet::McsNose, "nose", "Face/FaceNose", "Nose: %1\n"},
+    {&FaceCycleSettings::mouth, CascadeSet::McsMouth, "mouth", "Face/FaceMouth", "Mouth: %1\n"},
+};
+
+} // namespace
+
 // 25 for each of left eye, right eye, nose and mouth that is found or
 // not looked for.
 int FaceCycle::featureScore(const cv::Mat &faceRegion, const FaceCycleSettings &settings, QString &detail) const
 {
-    struct Check
-    {
-        bool enabled;
-        CascadeSet::Feature cascade;
-        const char *line;
-    };
-    const Check checks[] = {
-        {settings.leftEye, CascadeSet::McsLeftEye, "Left eye: %1\n"},
-        {settings.rightEye, CascadeSet::McsRightEye, "Right eye: %1\n"},
-        {settings.nose, CascadeSet::McsNose, "Nose: %1\n"},
-        {settings.mouth, CascadeSet::McsMouth, "Mouth: %1\n"},
-    };
     int score = 0;
-    for (const Check &check : checks) {
-        if (!check.enabled) {
-            score += 25;
+    for (const FeatureCheck &check : featureChecks) {
+        if (!(settings.*check.enabled)) {
+            score += pointsPerFeature;
             continue;
         }
         const int found = count(m_cascades.feature(check.cascade), faceRegion, featureParameters);
-        detail += QString::fromLatin1(check.line).arg(found);
+        detail += QString::fromLatin1(check.detailLine).arg(found);
         if (found > 0)
-            score += 25;
+            score += pointsPerFeature;
     }
     return score;
+}
+
+// A feature that is looked for without its cascade is never found, so it
+// lowers the best score a face can reach, maybe below the threshold.
+QString FaceCycle::unscoredFeatures(const FaceCycleSettings &settings) const
+{
+    QStringList names;
+    QStringList files;
+    QStringList switchKeys;
+    int bestScore = 0;
+    for (const FeatureCheck &check : featureChecks) {
+        if (!(settings.*check.enabled) || !m_cascades.feature(check.cascade).empty()) {
+            bestScore += pointsPerFeature;
+            continue;
+        }
+        names << QLatin1String(check.name);
+        files << CascadeSet::relativePath(check.cascade);
+        switchKeys << QLatin1String(check.switchKey);
+    }
+    if (names.isEmpty())
+        return QString();
+    const QString effect = bestScore >= settings.threshold
+        ? QStringLiteral("which still reaches Face/FaceThreshold %1 when every other feature is found")
+        : QStringLiteral("below Face/FaceThreshold %1: no face passes and no visitor is ever reported");
+    return QStringLiteral("Cannot score %1: switched on, but %2 %3 missing. A face scores at most %4 of 100, "
+                          "%5. Supply the haarcascade_mcs_* files or set %6 to false")
+        .arg(names.join(QStringLiteral(", ")), files.join(QStringLiteral(", ")),
+             files.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"))
+        .arg(bestScore)
+        .arg(effect.arg(settings.threshold), switchKeys.join(QStringLiteral(", ")));
 }
 
 QString FaceCycle::debugCounts(const cv::Mat &faceRegion) const

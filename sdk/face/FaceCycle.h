@@ -50,6 +50,11 @@ public:
 
     FaceCycleResult run(const cv::Mat &frame, const FaceCycleSettings &settings);
 
+    // The ERROR text for features that are switched on but whose cascade
+    // did not load, with what that does to the threshold; empty when every
+    // feature looked for can be scored.
+    QString unscoredFeatures(const FaceCycleSettings &settings) const;
+
     // Per fallback step, the cycles in which that cascade found the face.
     const std::array<int, chainLength> &hits() const { return m_hits; }
 

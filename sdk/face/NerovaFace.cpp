@@ -93,12 +93,21 @@ void NerovaFace::LoadClassifiers()
         m_base.logError(tr("Failed to load classifier: %1").arg(failures));
 }
 
+void NerovaFace::reportUnscoredFeatures()
+{
+    const auto config = m_base.config();
+    const QString unscored = m_cycle.unscoredFeatures(cycleSettings(*config));
+    if (config->faceEnabled && !unscored.isEmpty())
+        m_base.logError(unscored);
+}
+
 // The first device check runs from the event loop, right after the host's
 // call has returned: the host may end the library from inside its callback.
 void NerovaFace::Start()
 {
     if (!m_loop.isFinished() && !m_stopRequested)
         return;
+    reportUnscoredFeatures();
     joinLoop();
     m_stopRequested = false;
     m_loopRunning = false;

@@ -45,6 +45,7 @@ private:
     class RunningWorkers;
 
     void LoadClassifiers();
+    void reportUnscoredFeatures();
     void StartFace();
     void startLoop();
     void joinLoop();

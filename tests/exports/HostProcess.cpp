@@ -80,6 +80,12 @@ QJsonObject HostProcess::next(const std::function<bool(const QJsonObject &)> &ma
     }
 }
 
+QJsonObject HostProcess::nextCallback(const QString &name, int code, int timeoutMs)
+{
+    return next([&](const QJsonObject &line) { return line.value("callback") == name && line.value("code") == code; },
+                timeoutMs);
+}
+
 bool HostProcess::loopUntil(const std::function<bool()> &condition, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);

@@ -32,6 +32,8 @@ public:
     QJsonObject reply(const QString &command, int timeoutMs = 15000);
     // The next output line that matches, or an empty object in time.
     QJsonObject next(const std::function<bool(const QJsonObject &)> &matches, int timeoutMs = 15000);
+    // The next callback line of that name and code, or an empty object in time.
+    QJsonObject nextCallback(const QString &name, int code, int timeoutMs = 15000);
     // Lets the host's loop run in short steps until the condition holds.
     bool loopUntil(const std::function<bool()> &condition, int timeoutMs = 5000);
     // Sends the command and returns its "result" (-1 without a reply).

@@ -153,6 +153,8 @@ TEST_F(FaceDetectionTest, UnloadedCascadesAreSkippedAndFindNothing)
     CascadeSet partial;
     EXPECT_EQ(partial.load(dir.path()), "No mcs_nose classifier,No mcs_mouth classifier,");
     FaceCycle cycle(partial);
+    EXPECT_EQ(FaceCycle(cascades).unscoredFeatures(settings), "");
+    EXPECT_TRUE(cycle.unscoredFeatures(settings).startsWith("Cannot score nose, mouth: "));
     const FaceCycleResult result = cycle.run(image("astronaut.png"), settings);
     EXPECT_EQ(result.score, 50);
     EXPECT_TRUE(result.detail.contains("\nNose: 0\nMouth: 0\n"));
@@ -170,6 +172,32 @@ TEST_F(FaceDetectionTest, UnloadedCascadesAreSkippedAndFindNothing)
     CascadeSet nothing;
     EXPECT_EQ(nothing.load(dir.path() + "/nowhere").count(','), 15);
     EXPECT_FALSE(FaceCycle(nothing).run(image("astronaut.png"), settings).faceFound);
+}
+
+// A feature looked for without its cascade is never found: it caps the
+// score a face can reach, which the text weighs against the threshold.
+TEST(UnscoredFeaturesTest, SwitchedOnFeaturesWithoutCascadesCapTheScore)
+{
+    CascadeSet nothing;
+    nothing.load("/nowhere");
+    const FaceCycle cycle(nothing);
+    FaceCycleSettings settings;
+    const QString all = cycle.unscoredFeatures(settings);
+    EXPECT_TRUE(all.startsWith("Cannot score left eye, right eye, nose, mouth: switched on, but "
+                               "data/haarcascades/haarcascade_mcs_lefteye.xml, "))
+        << all.toStdString();
+    EXPECT_TRUE(all.contains(" are missing. A face scores at most 0 of 100, below Face/FaceThreshold 80: no face "
+                             "passes and no visitor is ever reported. "));
+    EXPECT_TRUE(all.endsWith("set Face/FaceLeftEye, Face/FaceRightEye, Face/FaceNose, Face/FaceMouth to false"));
+
+    settings.leftEye = settings.rightEye = settings.mouth = false;
+    settings.threshold = 75;
+    EXPECT_EQ(cycle.unscoredFeatures(settings),
+              "Cannot score nose: switched on, but data/haarcascades/haarcascade_mcs_nose.xml is missing. A face "
+              "scores at most 75 of 100, which still reaches Face/FaceThreshold 75 when every other feature is "
+              "found. Supply the haarcascade_mcs_* files or set Face/FaceNose to false");
+    settings.nose = false;
+    EXPECT_EQ(cycle.unscoredFeatures(settings), "");
 }
 
 TEST(FaceDetectionRulesTest, LargestRectangleKeepsTheFirstOfEqualAreas)

@@ -19,6 +19,9 @@ void checkTradeBody(const QString &hostText)
     const QJsonDocument body = QJsonDocument::fromJson(StoreProtocol::tradeBody(hostText, storeNumber));
     if (!body.isObject() || body.object().value(QStringLiteral("mac")).toString() != storeNumber)
         abort();
+    // A text the log names as no object is sent with "mac" alone.
+    if (!StoreProtocol::tradeTextProblem(hostText).isEmpty() && body.object().size() != 1)
+        abort();
     const QJsonValue phone = body.object().value(QStringLiteral("mobilePhone"));
     if (!phone.isUndefined() && !StoreProtocol::isMobilePhone(phone.toString()))
         abort();

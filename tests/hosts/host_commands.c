@@ -365,6 +365,29 @@ static void sleep_ms(long ms)
     }
 }
 
+typedef struct OtherThreadInit {
+    const NerovaApi *api;
+    int result;
+} OtherThreadInit;
+
+static void *init_there(void *data)
+{
+    OtherThreadInit *call = data;
+    call->result = call->api->init(session1, face1, notify1);
+    return NULL;
+}
+
+/* NV_Init on a thread of its own, which the host waits for. */
+static int init_on_other_thread(const NerovaApi *api)
+{
+    OtherThreadInit call = {api, -1};
+    pthread_t thread;
+    if (pthread_create(&thread, NULL, init_there, &call) != 0)
+        return -1;
+    pthread_join(thread, NULL);
+    return call.result;
+}
+
 static int run_export(HostSession *session, const char *command, char *argument, long *result)
 {
     const NerovaApi *api = &session->api;
@@ -374,6 +397,8 @@ static int run_export(HostSession *session, const char *command, char *argument,
         *result = api->init(session2, face2, notify2);
     else if (!strcmp(command, "init-null"))
         *result = api->init(session1, NULL, notify1);
+    else if (!strcmp(command, "init-thread"))
+        *result = init_on_other_thread(api);
     else if (!strcmp(command, "uninit"))
         *result = api->uninit();
     else if (!strcmp(command, "start"))

@@ -9,6 +9,7 @@
  *
  * Commands, one a line:
  *   init | init-other | init-null    NV_Init with callback set 1, set 2, or a null face callback
+ *   init-thread                      NV_Init with set 1 on a new thread, which the host joins
  *   uninit | start | stop | logout   the export of that name
  *   login <user> <password>          NV_Login with UTF-8 texts
  *   login-null | login-blank         NV_Login(NULL, NULL) | NV_Login(" ", "\t ")

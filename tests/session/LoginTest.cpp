@@ -216,15 +216,33 @@ TEST_F(LoginTest, LoginAddressChangedByParsingIsNeverAnswered)
 }
 
 // With no trade path the trade address is the server base, which every
-// login address begins with: login answers are taken for trade answers.
-TEST_F(LoginTest, EmptyTradePathSendsLoginAnswersToTheTradeHandler)
+// login address begins with: login answers are taken for trade answers,
+// and the host then hears that its login can never complete.
+TEST_F(LoginTest, EmptyTradePathSendsLoginAnswersToTheTradeHandlerAndFailsTheLogin)
 {
     store.answer("/login", R"({"state":401,"token":"t"})");
     startCore(store.baseUrl(), "LoginUrl=/login\n");
     ASSERT_EQ(core->Login("user", "secret"), 0);
-    ASSERT_TRUE(waitForCalls("session", 1));
-    EXPECT_EQ(callsOf("session").last().code, NV_SESSION_INVALID_TOKEN);
+    ASSERT_TRUE(waitForCalls("session", 2));
+    EXPECT_EQ(callsOf("session").first().code, NV_SESSION_INVALID_TOKEN);
+    EXPECT_EQ(callsOf("session").last().code, NV_SESSION_NETWORK_ERROR);
+    EXPECT_TRUE(callsOf("session").last().text.startsWith("Login answer taken for a trade answer"));
     EXPECT_EQ(core->base().sessionToken(), "");
+}
+
+// A configuration without server and login path sends nothing and still
+// answers the login, from the loop, never inside NV_Login.
+TEST_F(LoginTest, EmptyLoginAddressEndsIn6207WithoutARequest)
+{
+    startCore("", "TradeUrl=/trade\n");
+    ASSERT_EQ(core->Login("user", "secret"), 0);
+    EXPECT_TRUE(callsOf("session").isEmpty());
+    ASSERT_TRUE(waitForCalls("session", 1));
+    EXPECT_EQ(callsOf("session").last().code, NV_SESSION_NETWORK_ERROR);
+    EXPECT_EQ(callsOf("session").last().text,
+              "No login address: Server/Server and Server/LoginUrl are empty in " + install.configFile());
+    EXPECT_TRUE(log().contains("ERROR root - No login address")) << log().toStdString();
+    EXPECT_TRUE(store.requests().empty());
 }
 
 TEST_F(LoginTest, HttpsWithASelfSignedCertificateWorks)

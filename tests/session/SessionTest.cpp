@@ -161,7 +161,8 @@ TEST_F(SessionTest, EditedPathsApplyToTheNextLoginAndReport)
 }
 
 // With no trade path an accepted login answer goes to the trade handler:
-// state 0 there tells the host nothing, and no session opens.
+// state 0 there tells the host nothing, and no session opens; the host
+// hears only that its login failed.
 TEST_F(SessionTest, EmptyTradePathMeansNoLoginEverCompletes)
 {
     store.answer("/login", R"({"state":0,"token":"t","brandLabelList":[]})");
@@ -169,7 +170,8 @@ TEST_F(SessionTest, EmptyTradePathMeansNoLoginEverCompletes)
     ASSERT_EQ(core->Login("user", "secret"), 0);
     ASSERT_TRUE(waitUntil([&] { return log().contains("Report trace data result: {\"state\":0"); }));
     settle();
-    EXPECT_TRUE(calls.isEmpty());
+    ASSERT_EQ(calls.size(), 1);
+    EXPECT_EQ(calls.first().code, NV_SESSION_NETWORK_ERROR);
     EXPECT_EQ(core->base().sessionToken(), "");
     EXPECT_EQ(core->Start(), NV_ERR_NO_SESSION);
 }

@@ -58,6 +58,15 @@ TEST(TradeBodyTest, MacIsTheStoreNumberAndKeysAreSorted)
     EXPECT_EQ(StoreProtocol::tradeBody("[1,2]", "S-1"), "{\n    \"mac\": \"S-1\"\n}\n");
 }
 
+TEST(TradeBodyTest, TheProblemOfATextThatIsNoObjectIsNamed)
+{
+    EXPECT_EQ(StoreProtocol::tradeTextProblem(R"({"amount":1,"amount":2})"), "");
+    EXPECT_EQ(StoreProtocol::tradeTextProblem("[1,2]"), "a JSON array");
+    EXPECT_EQ(StoreProtocol::tradeTextProblem(R"({"amount":1,})"), "not JSON: object is missing after a comma at byte 13");
+    EXPECT_TRUE(StoreProtocol::tradeTextProblem("").startsWith("not JSON: "));
+    EXPECT_TRUE(StoreProtocol::tradeTextProblem(R"({"a":1,"a":[})").startsWith("not JSON: "));
+}
+
 TEST(TradeStateTest, StateIsANumberOrNumericText)
 {
     const auto state = [](const char *answer) { return StoreProtocol::tradeState(StoreProtocol::replyObject(answer)); };

@@ -37,6 +37,7 @@ QString HostEventFormatter::resultName(int code)
     case 0: return "ok";
     case 6001: return "not initialised";
     case 6002: return "initialisation failed";
+    case 6003: return "called on another thread than the one that loaded the library";
     case 6005: return "user name or password missing";
     case 6101: return "not logged in";
     default: return "unknown result";
