@@ -8,6 +8,18 @@
         <translation>网络错误(%1)</translation>
     </message>
     <message>
+        <source>No login address: %1 does not exist (set NEROVA_HOME to the installation directory)</source>
+        <translation>没有登录地址：%1 不存在（请把 NEROVA_HOME 设为安装目录）</translation>
+    </message>
+    <message>
+        <source>No login address: Server/Server and Server/LoginUrl are empty in %1</source>
+        <translation>没有登录地址：%1 中的 Server/Server 和 Server/LoginUrl 为空</translation>
+    </message>
+    <message>
+        <source>Login answer taken for a trade answer: the login address %1 begins with the trade address %2, so no login can complete; give the login and the trade each their own path</source>
+        <translation>登录应答被当作交易应答：登录地址 %1 以交易地址 %2 开头，登录无法完成；请为登录和交易各设一个路径</translation>
+    </message>
+    <message>
         <source>Invalid token</source>
         <translation>无效的令牌</translation>
     </message>

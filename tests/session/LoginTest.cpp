@@ -245,6 +245,16 @@ TEST_F(LoginTest, EmptyLoginAddressEndsIn6207WithoutARequest)
     EXPECT_TRUE(store.requests().empty());
 }
 
+TEST_F(LoginTest, NoLoginAddressTextIsTranslated)
+{
+    install.installTranslation();
+    startCore("", "");
+    ASSERT_EQ(core->Login("user", "secret"), 0);
+    ASSERT_TRUE(waitForCalls("session", 1));
+    EXPECT_EQ(callsOf("session").last().text,
+              QString::fromUtf8("没有登录地址：%1 中的 Server/Server 和 Server/LoginUrl 为空").arg(install.configFile()));
+}
+
 TEST_F(LoginTest, HttpsWithASelfSignedCertificateWorks)
 {
     FakeStoreServer secure(FakeStoreServer::Scheme::Https);
