@@ -213,6 +213,11 @@ TEST_F(LoginTest, LoginAddressChangedByParsingIsNeverAnswered)
     QTest::qWait(500);
     EXPECT_TRUE(callsOf("session").isEmpty());
     EXPECT_EQ(core->base().sessionToken(), "");
+    // The installer finds why in the log.
+    EXPECT_TRUE(log().contains(QString("ERROR root - Login answer from http://localhost:%1/login ignored: it is not "
+                                       "the login address http://LocalHost:%1/login as written")
+                                   .arg(store.port())))
+        << log().toStdString();
 }
 
 // With no trade path the trade address is the server base, which every
