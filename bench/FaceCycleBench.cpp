@@ -4,6 +4,7 @@
 #include "CascadeFiles.h"
 #include "CascadeSet.h"
 #include "FaceCycle.h"
+#include "SceneCanvas.h"
 
 #include <QTemporaryDir>
 
@@ -26,16 +27,6 @@ struct Bench
     cv::Mat frames[4]; // 640 face, 640 none, 1280 face, 1280 none
 };
 
-cv::Mat onCanvas(const cv::Mat &image, cv::Size size)
-{
-    cv::Mat canvas(size, CV_8UC3, cv::Scalar(90, 110, 100));
-    const cv::Rect source((image.cols - std::min(image.cols, size.width)) / 2,
-                          (image.rows - std::min(image.rows, size.height)) / 2, std::min(image.cols, size.width),
-                          std::min(image.rows, size.height));
-    image(source).copyTo(canvas(cv::Rect((size.width - source.width) / 2, (size.height - source.height) / 2,
-                                         source.width, source.height)));
-    return canvas;
-}
 
 Bench &bench()
 {
