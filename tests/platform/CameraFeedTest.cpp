@@ -52,12 +52,9 @@ class CameraFeedTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        face = sharedImage("astronaut.png");
-        empty = sharedImage("baboon.jpg");
-        if (face.isEmpty() || empty.isEmpty())
-            GTEST_SKIP() << "missing ../shared/data/images/astronaut.png or baboon.jpg";
-        ASSERT_TRUE(camera.isRunning());
-        ASSERT_TRUE(camera.show(empty));
+        if (!scenes.found())
+            GTEST_SKIP() << CameraScenes::missing;
+        ASSERT_TRUE(camera.isRunning() && camera.show(scenes.empty));
     }
 
     bool openedWithin(CameraFeed &feed, int milliseconds)
@@ -75,8 +72,9 @@ protected:
         return distance(frame, reference.shown()) < distance(frame, other);
     }
 
-    QString face;
-    QString empty;
+    CameraScenes scenes;
+    const QString &face = scenes.face;
+    const QString &empty = scenes.empty;
     MjpegCamera camera{10};
     std::atomic<bool> stop{false};
     cv::Mat frame;

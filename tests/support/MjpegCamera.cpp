@@ -1,5 +1,6 @@
 #include "MjpegCamera.h"
 
+#include "CascadeFiles.h"
 #include "SceneCanvas.h"
 
 #include <QFile>
@@ -15,6 +16,12 @@ const char boundary[] = "frame";
 const int stallStepMs = 10;
 
 } // namespace
+
+CameraScenes::CameraScenes()
+    : face(sharedImage("astronaut.png"))
+    , empty(sharedImage("baboon.jpg"))
+{
+}
 
 MjpegCamera::MjpegCamera(int framesPerSecond)
     : m_frameMs(1000 / std::max(1, framesPerSecond))

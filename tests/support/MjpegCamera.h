@@ -15,6 +15,16 @@ namespace httplib {
 class Server;
 }
 
+// The two scenes the camera tests show, from the shared test data.
+struct CameraScenes
+{
+    static constexpr const char *missing = "missing ../shared/data/images/astronaut.png or baboon.jpg";
+    QString face;  // one face that passes every gate
+    QString empty; // no face
+    CameraScenes();
+    bool found() const { return !face.isEmpty() && !empty.isEmpty(); }
+};
+
 // A network camera for the tests on 127.0.0.1: an MJPEG stream over HTTP
 // (multipart/x-mixed-replace, as such cameras send it) of JPEG frames made
 // from a real image file placed on a 640 x 480 canvas, sent at a set rate.
