@@ -5,6 +5,9 @@
 #include "CascadeSet.h"
 #include "FaceCycle.h"
 #include "SceneCanvas.h"
+#ifdef NEROVA_CAMERA_READER_BENCH
+#include "CameraReaderBench.h"
+#endif
 
 #include <QTemporaryDir>
 
@@ -131,6 +134,9 @@ int main(int argc, char **argv)
                 ->Unit(benchmark::kMillisecond)
                 ->MinTime(2.0);
     }
+#ifdef NEROVA_CAMERA_READER_BENCH
+    registerCameraReaderBenchmarks();
+#endif
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

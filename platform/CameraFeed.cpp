@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include <pthread.h>
+
 namespace {
 
 // A frame request looks at the stop flag this often.
@@ -121,6 +123,7 @@ CameraFeed::Frame CameraFeed::takeFrame(cv::Mat &frame, const std::atomic<bool> 
 
 void CameraFeed::run()
 {
+    pthread_setname_np(pthread_self(), threadName);
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_quit) {
         m_changed.wait(lock, [this] { return m_quit || hasWork(); });

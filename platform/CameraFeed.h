@@ -20,6 +20,10 @@
 class CameraFeed
 {
 public:
+    // The name of the feed's thread (and of the threads it starts), as
+    // top -H and /proc show it.
+    static constexpr const char *threadName = "nerova-camera";
+
     enum class State { Closed, Opening, Open, Failed };
     enum class Frame { Taken, Gone, Stopped };
 
