@@ -80,13 +80,18 @@ void CameraCapture::release()
 }
 
 // A short driver queue: frames queued during a wait are not the scene of
-// now. Not every driver takes the size; the reader drains the queue anyway.
+// now. A driver that refuses the size (OpenCV then restarts its stream) is
+// opened again with its own; the feed's reader drains the queue anyway.
 bool CameraCapture::openDevice(const QString &node)
 {
     m_presence = node;
     if (!m_video.open(localPath(node), cv::CAP_V4L2))
         return false;
-    m_video.set(cv::CAP_PROP_BUFFERSIZE, 1);
+    if (!m_video.set(cv::CAP_PROP_BUFFERSIZE, 1)) {
+        m_video.release();
+        if (!m_video.open(localPath(node), cv::CAP_V4L2))
+            return false;
+    }
     m_live = true;
     return true;
 }
