@@ -51,7 +51,11 @@ void CameraFeed::endWithin(int waitMs)
     std::unique_lock<std::mutex> lock(m_mutex);
     m_quit = true;
     m_changed.notify_all();
-    m_changed.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return m_ended; });
+    if (!m_changed.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return m_ended; }))
+        return;
+    lock.unlock();
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void CameraFeed::open(const CameraInfo &camera)

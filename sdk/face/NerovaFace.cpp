@@ -94,15 +94,21 @@ void NerovaFace::LoadClassifiers()
 
 // The first device check runs from the event loop, right after the host's
 // call has returned: the host may end the library from inside its callback.
+// A loop still ending after a stop (in a detection, a request or a wait) is
+// not waited for: it sees the stop cleared and goes on as this start's run,
+// or, if it has ended meanwhile, the device check starts the next run once
+// the camera is open.
 void NerovaFace::Start()
 {
     if (!m_loop.isFinished() && !m_stopRequested)
         return;
-    joinLoop();
     m_stopRequested = false;
-    m_loopRunning = false;
+    ++m_starts;
     m_checkTimer->start(m_base.config()->deviceCheckPeriodMs());
-    startLoop();
+    if (m_loop.isFinished()) {
+        m_loopRunning = false;
+        startLoop();
+    }
     QMetaObject::invokeMethod(this, &NerovaFace::TriggerCheckDevice, Qt::QueuedConnection);
 }
 
@@ -179,7 +185,13 @@ void NerovaFace::StartFace()
 {
     m_loopRunning = true;
     bool facePresent = false;
+    unsigned run = m_starts;
     while (!m_stopRequested) {
+        // A face seen before a stop and start is not told gone after it.
+        if (m_starts != run) {
+            run = m_starts;
+            facePresent = false;
+        }
         if (!runPassContained(facePresent)) {
             m_loopRunning = false;
             return;

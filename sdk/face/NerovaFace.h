@@ -70,6 +70,9 @@ private:
     FaceCycle m_cycle{m_cascades};
     std::atomic<bool> m_stopRequested{false};
     std::atomic<bool> m_loopRunning{false};
+    // Start() calls so far: a run of the loop that goes on across a stop and
+    // a start begins anew.
+    std::atomic<unsigned> m_starts{0};
     FaceCloud m_cloud{m_stopRequested};
     CameraFeed m_feed;
     QTimer *m_checkTimer = nullptr;
