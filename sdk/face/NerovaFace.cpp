@@ -16,6 +16,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <new>
 #include <set>
@@ -134,6 +135,7 @@ void NerovaFace::TriggerCheckDevice()
         return;
     const CameraFeed::State state = m_feed.state();
     if (state == CameraFeed::State::Open) {
+        m_openFailureTold = false;
         if (m_loop.isFinished())
             startLoop();
         m_base.notifyCallback(NV_NOTIFY_CAMERA_READY, QString());
@@ -144,10 +146,29 @@ void NerovaFace::TriggerCheckDevice()
         return;
     // A camera that has just failed to open is tried again, and reported
     // missing like one that is not there.
+    if (state == CameraFeed::State::Failed)
+        tellOpenFailure();
     if (openConfiguredCamera(*config) && state != CameraFeed::State::Failed)
         return;
     m_base.logTrace(tr("No face device") + config->faceDevice);
     m_base.notifyCallback(NV_NOTIFY_CAMERA_MISSING, QString());
+}
+
+// A listed camera that does not open (a network camera powered but stuck,
+// a wrong stream address) looks like a missing one in 6202: the installer
+// hears once, on stderr and in the log, which one it is and what to check.
+void NerovaFace::tellOpenFailure()
+{
+    if (m_openFailureTold)
+        return;
+    m_openFailureTold = true;
+    const QString text = QStringLiteral("Camera %1 (%2) did not open (a stream gets %3 s to send a picture). Check "
+                                        "that it is powered and connected and that its device, file or address "
+                                        "is right.")
+                             .arg(m_requestedCamera.description, m_requestedCamera.captureTarget,
+                                  QString::number(CameraCapture::openTimeoutMs / 1000));
+    m_base.logError(text);
+    std::fprintf(stderr, "nerova: ERROR %s\n", text.toLocal8Bit().constData());
 }
 
 bool NerovaFace::openConfiguredCamera(const NerovaConfig &config)
@@ -158,6 +179,7 @@ bool NerovaFace::openConfiguredCamera(const NerovaConfig &config)
             continue;
         m_base.logTrace(QStringLiteral("Camera: %1, %2, %3")
                             .arg(camera.deviceName, camera.description, QString::number(camera.position)));
+        m_requestedCamera = camera;
         m_feed.open(camera);
         return true;
     }

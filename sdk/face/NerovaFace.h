@@ -51,6 +51,7 @@ private:
     void startLoop();
     void joinLoop();
     bool openConfiguredCamera(const NerovaConfig &config);
+    void tellOpenFailure();
     bool runPass(bool &facePresent);
     bool runPassContained(bool &facePresent);
     void requestToken();
@@ -75,6 +76,10 @@ private:
     std::atomic<unsigned> m_starts{0};
     FaceCloud m_cloud{m_stopRequested};
     CameraFeed m_feed;
+    // The device check's own: the camera it asked the feed to open, and
+    // whether its failure to open has been told since it was last open.
+    CameraInfo m_requestedCamera;
+    bool m_openFailureTold = false;
     QTimer *m_checkTimer = nullptr;
     // The loop's own pool: its thread ends with the worker, so none is left
     // idling in the global pool with the loop's thread-local state (OpenCV's

@@ -82,6 +82,8 @@ TEST_F(LiveCameraTest, StalledCameraNeverHoldsUpTheHost)
     longestIterationMs(*host);
     EXPECT_EQ(host->run("start"), 0);
     ASSERT_TRUE(awaitNotice(*host, 6202, 10000)) << log().toStdString();
+    const QString told = "Camera Shop door (" + camera.url() + ") did not open";
+    EXPECT_TRUE(log().contains(told)) << log().toStdString();
     runPromptly(*host, "stop");
     runPromptly(*host, "start");
     EXPECT_EQ(host->run("loop 1500"), 0);
@@ -119,6 +121,7 @@ TEST_F(LiveCameraTest, StalledCameraNeverHoldsUpTheHost)
     EXPECT_LT(uninitMs, uninitBoundMs);
     EXPECT_EQ(host->run("start"), 6001) << "the library has ended";
     endHost(*host);
+    EXPECT_TRUE(host->errorOutput().contains("nerova: ERROR " + told));
 }
 
 // An empty scene for a few cycles (the stream queues nothing the loop
