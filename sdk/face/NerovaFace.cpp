@@ -238,6 +238,7 @@ bool NerovaFace::runPassContained(bool &facePresent)
     try {
         const QString line = QStringLiteral("Face loop: %1; the loop goes on").arg(what);
         m_base.logError(line);
+        std::fprintf(stderr, "nerova: ERROR %s\n", line.toLocal8Bit().constData());
         waitFaceInterval();
     } catch (...) {
     }

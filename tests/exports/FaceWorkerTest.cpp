@@ -206,9 +206,11 @@ TEST_F(FaceWorkerTest, ExceptionFromAHostsFaceCallbackIsLoggedAndTheLoopGoesOn)
     auto host = startedHost(HostProcess::Kind::Qt, "init-throwing");
     EXPECT_EQ(host->run("start"), 0);
     ASSERT_TRUE(host->loopUntil([&] { return faceTexts(*host).size() >= 2; }, 30000)) << log().toStdString();
-    EXPECT_TRUE(log().contains("Face loop: the host's face callback failed; the loop goes on")) << log().toStdString();
+    const QString told = "Face loop: the host's face callback failed; the loop goes on";
+    EXPECT_TRUE(log().contains(told)) << log().toStdString();
     EXPECT_EQ(host->run("uninit"), 0);
     endHost(*host);
+    EXPECT_TRUE(host->errorOutput().contains("nerova: ERROR " + told));
 }
 
 } // namespace
