@@ -4,6 +4,10 @@
 #include "CascadeFiles.h"
 #include "CascadeSet.h"
 #include "FaceCycle.h"
+#include "SceneCanvas.h"
+#ifdef NEROVA_CAMERA_READER_BENCH
+#include "CameraReaderBench.h"
+#endif
 
 #include <QTemporaryDir>
 
@@ -26,16 +30,6 @@ struct Bench
     cv::Mat frames[4]; // 640 face, 640 none, 1280 face, 1280 none
 };
 
-cv::Mat onCanvas(const cv::Mat &image, cv::Size size)
-{
-    cv::Mat canvas(size, CV_8UC3, cv::Scalar(90, 110, 100));
-    const cv::Rect source((image.cols - std::min(image.cols, size.width)) / 2,
-                          (image.rows - std::min(image.rows, size.height)) / 2, std::min(image.cols, size.width),
-                          std::min(image.rows, size.height));
-    image(source).copyTo(canvas(cv::Rect((size.width - source.width) / 2, (size.height - source.height) / 2,
-                                         source.width, source.height)));
-    return canvas;
-}
 
 Bench &bench()
 {
@@ -140,6 +134,9 @@ int main(int argc, char **argv)
                 ->Unit(benchmark::kMillisecond)
                 ->MinTime(2.0);
     }
+#ifdef NEROVA_CAMERA_READER_BENCH
+    registerCameraReaderBenchmarks();
+#endif
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

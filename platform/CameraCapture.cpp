@@ -5,6 +5,8 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <vector>
+
 namespace {
 
 std::string localPath(const QString &path)
@@ -23,12 +25,10 @@ bool CameraCapture::open(const CameraInfo &camera)
 {
     release();
     const QString &source = camera.captureTarget;
-    if (!camera.isVirtual) {
-        m_presence = source;
-        return m_video.open(localPath(source), cv::CAP_V4L2);
-    }
+    if (!camera.isVirtual)
+        return openDevice(source);
     if (isStream(source))
-        return m_video.open(source.toStdString(), cv::CAP_FFMPEG);
+        return openStream(source);
     if (!QFileInfo(source).isFile())
         return false;
     m_presence = source;
@@ -55,13 +55,54 @@ bool CameraCapture::read(cv::Mat &frame)
     return !frame.empty();
 }
 
+bool CameraCapture::grab()
+{
+    return m_video.isOpened() && m_video.grab();
+}
+
+bool CameraCapture::retrieve(cv::Mat &frame)
+{
+    if (!m_video.retrieve(frame)) {
+        frame.release();
+        return false;
+    }
+    return !frame.empty();
+}
+
 void CameraCapture::release()
 {
+    m_live = false;
     m_video.release();
     m_presence.clear();
     m_stillPath.clear();
     m_still.release();
     m_stillStamp = FileStamp();
+}
+
+// A short driver queue: frames queued during a wait are not the scene of
+// now. A driver that refuses the size (OpenCV then restarts its stream) is
+// opened again with its own; the feed's reader drains the queue anyway.
+bool CameraCapture::openDevice(const QString &node)
+{
+    m_presence = node;
+    if (!m_video.open(localPath(node), cv::CAP_V4L2))
+        return false;
+    if (!m_video.set(cv::CAP_PROP_BUFFERSIZE, 1)) {
+        m_video.release();
+        if (!m_video.open(localPath(node), cv::CAP_V4L2))
+            return false;
+    }
+    m_live = true;
+    return true;
+}
+
+// FFmpeg's own time-outs are 30 s for opening and for every read.
+bool CameraCapture::openStream(const QString &url)
+{
+    const std::vector<int> timeouts{cv::CAP_PROP_OPEN_TIMEOUT_MSEC, openTimeoutMs, cv::CAP_PROP_READ_TIMEOUT_MSEC,
+                                    readTimeoutMs};
+    m_live = m_video.open(url.toStdString(), cv::CAP_FFMPEG, timeouts);
+    return m_live;
 }
 
 CameraCapture::FileStamp CameraCapture::stampOf(const QString &path)

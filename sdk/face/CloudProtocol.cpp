@@ -76,6 +76,11 @@ CloudProtocol::Step CloudProtocol::stepFor(int errorCode)
     }
 }
 
+CloudProtocol::Step CloudProtocol::searchStepFor(int errorCode)
+{
+    return errorCode == noMatchingUser ? Step::Continue : stepFor(errorCode);
+}
+
 CloudProtocol::Match CloudProtocol::bestMatch(const QJsonObject &reply)
 {
     const QJsonObject first = reply.value(QStringLiteral("result"))

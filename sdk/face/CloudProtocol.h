@@ -11,6 +11,10 @@ namespace CloudProtocol {
 // What a search or add reply's "error_code" asks of the chain.
 enum class Step { Continue, DropToken, End };
 
+// The service's answer to a search that matches no one, also for a group
+// without faces yet: the face is a new visitor, like an empty "user_list".
+constexpr int noMatchingUser = 222207;
+
 struct Match
 {
     double score = 0;
@@ -27,6 +31,8 @@ QByteArray addBody(const QString &uid, const QString &quality, const QString &gr
 // "error_code" as a whole number; missing or not a number reads as 0.
 int errorCode(const QJsonObject &reply);
 Step stepFor(int errorCode);
+// A search reply: 222207 goes on, as a search without a match.
+Step searchStepFor(int errorCode);
 // The first element of "user_list" in "result"; anything missing gives
 // score 0 and no user id.
 Match bestMatch(const QJsonObject &reply);

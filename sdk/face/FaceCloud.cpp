@@ -62,7 +62,7 @@ void FaceCloud::SearchFace(const QByteArray &faceImage)
     base().logTrace(QStringLiteral("Search Face from Baidu %1 (%2, %3)")
                         .arg(replyText(reply), config->baiduSearchQuality, config->baiduGroup));
     const QJsonObject answer = StoreProtocol::replyObject(reply);
-    if (!acceptCloudReply(answer))
+    if (!acceptCloudReply(answer, CloudProtocol::searchStepFor))
         return;
     const CloudProtocol::Match match = CloudProtocol::bestMatch(answer);
     if (match.score < config->baiduThreshold) {
@@ -82,16 +82,16 @@ void FaceCloud::AddFace(const QString &uid)
         return;
     base().logTrace(QStringLiteral("Register Face to Baidu %1 (%2, %3, %4)")
                         .arg(replyText(reply), QString(), config->baiduSearchQuality, config->baiduGroup));
-    if (acceptCloudReply(StoreProtocol::replyObject(reply)))
+    if (acceptCloudReply(StoreProtocol::replyObject(reply), CloudProtocol::stepFor))
         RegisterUser(uid);
 }
 
 // A reply that is not a JSON object, or an empty one, is ignored.
-bool FaceCloud::acceptCloudReply(const QJsonObject &reply)
+bool FaceCloud::acceptCloudReply(const QJsonObject &reply, CloudProtocol::Step (*stepFor)(int))
 {
     if (reply.isEmpty())
         return false;
-    switch (CloudProtocol::stepFor(CloudProtocol::errorCode(reply))) {
+    switch (stepFor(CloudProtocol::errorCode(reply))) {
     case CloudProtocol::Step::Continue:
         return true;
     case CloudProtocol::Step::DropToken:

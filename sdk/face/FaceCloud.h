@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CloudProtocol.h"
 #include "PostJson.h"
 
 #include <QByteArray>
@@ -40,7 +41,7 @@ private:
     void AddFace(const QString &uid);
     void RegisterUser(const QString &uid);
     // Applies a search or add reply's error code; true when the chain goes on.
-    bool acceptCloudReply(const QJsonObject &reply);
+    bool acceptCloudReply(const QJsonObject &reply, CloudProtocol::Step (*stepFor)(int));
     QString cloudUrl(const QString &address) const;
     static QString memberUrl(const QString &address);
 

@@ -136,11 +136,12 @@ QString FaceCycle::debugCounts(const cv::Mat &faceRegion) const
     const CascadeSet::Feature cascades[] = {CascadeSet::McsEyePairBig,     CascadeSet::McsEyePairSmall,
                                             CascadeSet::Eye,               CascadeSet::EyeTreeEyeglasses,
                                             CascadeSet::LeftEye2Splits,    CascadeSet::RightEye2Splits};
-    QString line = QStringLiteral("eyepairbig: %1, eyepairsmall: %2, eye: %3, eyetreeeyeglasses: %4, "
-                                  "lefteye2splits: %5, righteye2splits: %6\n");
+    QStringList counts;
     for (CascadeSet::Feature cascade : cascades)
-        line = line.arg(count(m_cascades.feature(cascade), faceRegion, debugParameters));
-    return line;
+        counts.append(QString::number(count(m_cascades.feature(cascade), faceRegion, debugParameters)));
+    return QStringLiteral("eyepairbig: %1, eyepairsmall: %2, eye: %3, eyetreeeyeglasses: %4, "
+                          "lefteye2splits: %5, righteye2splits: %6\n")
+        .arg(counts[0], counts[1], counts[2], counts[3], counts[4], counts[5]);
 }
 
 bool FaceCycle::passesGates(const cv::Mat &crop, const FaceCycleSettings &settings, QString &detail) const
@@ -166,6 +167,11 @@ QString FaceCycle::statLine() const
     return QStringLiteral("Stat: frontalface_alt_tree(%1), frontalface_default(%2), frontalface_improved(%3), "
                           "frontalface_alt2(%4), lbpcascade_frontalface(%5), frontalcatface(%6), "
                           "frontalcatface_extended(%7), frontalface_alt(%8)\n")
-        .arg(m_hits[7]).arg(m_hits[6]).arg(m_hits[5]).arg(m_hits[4])
-        .arg(m_hits[3]).arg(m_hits[2]).arg(m_hits[1]).arg(m_hits[0]);
+        .arg(hitCount(7), hitCount(6), hitCount(5), hitCount(4), hitCount(3), hitCount(2), hitCount(1),
+             hitCount(0));
+}
+
+QString FaceCycle::hitCount(size_t step) const
+{
+    return QString::number(m_hits[step]);
 }

@@ -63,6 +63,7 @@ private:
     QString debugCounts(const cv::Mat &faceRegion) const;
     bool passesGates(const cv::Mat &crop, const FaceCycleSettings &settings, QString &detail) const;
     QString statLine() const;
+    QString hitCount(size_t step) const;
 
     const CascadeSet &m_cascades;
     std::array<int, chainLength> m_hits{};

@@ -1,6 +1,5 @@
 #include "NerovaFace.h"
 
-#include "FaceCloud.h"
 #include "FaceDetection.h"
 #include "NerovaBase.h"
 #include "TimerPeriod.h"
@@ -17,6 +16,9 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <new>
 #include <set>
 
 namespace {
@@ -82,8 +84,6 @@ NerovaFace::~NerovaFace()
     m_stopRequested = true;
     joinLoop();
     RunningWorkers::instance().remove(this);
-    std::lock_guard<std::mutex> lock(m_cameraMutex);
-    m_capture.release();
 }
 
 void NerovaFace::LoadClassifiers()
@@ -103,16 +103,22 @@ void NerovaFace::reportUnscoredFeatures()
 
 // The first device check runs from the event loop, right after the host's
 // call has returned: the host may end the library from inside its callback.
+// A loop still ending after a stop (in a detection, a request or a wait) is
+// not waited for: it sees the stop cleared and goes on as this start's run,
+// or, if it has ended meanwhile, the device check starts the next run once
+// the camera is open.
 void NerovaFace::Start()
 {
     if (!m_loop.isFinished() && !m_stopRequested)
         return;
     reportUnscoredFeatures();
-    joinLoop();
     m_stopRequested = false;
-    m_loopRunning = false;
+    ++m_starts;
     m_checkTimer->start(m_base.config()->deviceCheckPeriodMs());
-    startLoop();
+    if (m_loop.isFinished()) {
+        m_loopRunning = false;
+        startLoop();
+    }
     QMetaObject::invokeMethod(this, &NerovaFace::TriggerCheckDevice, Qt::QueuedConnection);
 }
 
@@ -120,14 +126,14 @@ void NerovaFace::Stop()
 {
     m_checkTimer->stop();
     m_stopRequested = true;
-    std::lock_guard<std::mutex> lock(m_cameraMutex);
-    m_capture.release();
+    m_feed.release();
 }
 
 void NerovaFace::EndLoopForExit(int waitMs)
 {
     m_stopRequested = true;
     m_pool.waitForDone(waitMs);
+    m_feed.endWithin(waitMs);
 }
 
 // Every host callback here is the last thing the check does.
@@ -136,16 +142,42 @@ void NerovaFace::TriggerCheckDevice()
     const auto config = m_base.config();
     if (!config->faceEnabled || m_stopRequested)
         return;
-    if (captureIsOpen()) {
+    const CameraFeed::State state = m_feed.state();
+    if (state == CameraFeed::State::Open) {
+        m_openFailureTold = false;
         if (m_loop.isFinished())
             startLoop();
         m_base.notifyCallback(NV_NOTIFY_CAMERA_READY, QString());
         return;
     }
-    if (openConfiguredCamera(*config))
+    // The outcome of an opening in progress is told at a later check.
+    if (state == CameraFeed::State::Opening)
+        return;
+    // A camera that has just failed to open is tried again, and reported
+    // missing like one that is not there.
+    if (state == CameraFeed::State::Failed)
+        tellOpenFailure();
+    if (openConfiguredCamera(*config) && state != CameraFeed::State::Failed)
         return;
     m_base.logTrace(tr("No face device") + config->faceDevice);
     m_base.notifyCallback(NV_NOTIFY_CAMERA_MISSING, QString());
+}
+
+// A listed camera that does not open (a network camera powered but stuck,
+// a wrong stream address) looks like a missing one in 6202: the installer
+// hears once, on stderr and in the log, which one it is and what to check.
+void NerovaFace::tellOpenFailure()
+{
+    if (m_openFailureTold)
+        return;
+    m_openFailureTold = true;
+    const QString text = QStringLiteral("Camera %1 (%2) did not open (a stream gets %3 s to send a picture). Check "
+                                        "that it is powered and connected and that its device, file or address "
+                                        "is right.")
+                             .arg(m_requestedCamera.description, m_requestedCamera.captureTarget,
+                                  QString::number(CameraCapture::openTimeoutMs / 1000));
+    m_base.logError(text);
+    std::fprintf(stderr, "nerova: ERROR %s\n", text.toLocal8Bit().constData());
 }
 
 bool NerovaFace::openConfiguredCamera(const NerovaConfig &config)
@@ -154,17 +186,13 @@ bool NerovaFace::openConfiguredCamera(const NerovaConfig &config)
     for (const CameraInfo &camera : cameras) {
         if (!camera.deviceName.contains(config.faceDevice))
             continue;
-        m_base.logTrace(QStringLiteral("Camera: %1, %2, %3").arg(camera.deviceName, camera.description).arg(camera.position));
-        std::lock_guard<std::mutex> lock(m_cameraMutex);
-        return m_capture.open(camera);
+        m_base.logTrace(QStringLiteral("Camera: %1, %2, %3")
+                            .arg(camera.deviceName, camera.description, QString::number(camera.position)));
+        m_requestedCamera = camera;
+        m_feed.open(camera);
+        return true;
     }
     return false;
-}
-
-bool NerovaFace::captureIsOpen()
-{
-    std::lock_guard<std::mutex> lock(m_cameraMutex);
-    return m_capture.isOpened();
 }
 
 void NerovaFace::startLoop()
@@ -173,63 +201,98 @@ void NerovaFace::startLoop()
     m_loop = QtConcurrent::run(&m_pool, this, &NerovaFace::StartFace);
 }
 
+// The loop catches what it throws, so a join never rethrows; this guard
+// is for a future that holds an exception all the same.
 void NerovaFace::joinLoop()
 {
-    m_loop.waitForFinished();
+    try {
+        m_loop.waitForFinished();
+    } catch (...) {
+        m_base.logError(QStringLiteral("StartFace ended with an exception"));
+    }
 }
 
 void NerovaFace::StartFace()
 {
     m_loopRunning = true;
     bool facePresent = false;
-    // The chain lives and dies on this thread.
-    FaceCloud cloud(m_stopRequested);
+    unsigned run = m_starts;
     while (!m_stopRequested) {
-        if (!captureIsOpen()) {
-            wait(closedCameraWaitMs, false);
-            continue;
+        // A face seen before a stop and start is not told gone after it.
+        if (m_starts != run) {
+            run = m_starts;
+            facePresent = false;
         }
-        if (!cloud.hasToken()) {
-            requestToken(cloud);
-            continue;
-        }
-        cv::Mat frame;
-        if (!readFrame(frame)) {
-            if (m_stopRequested)
-                continue;
-            m_base.logError(QStringLiteral("Failed to capture image"));
+        if (!runPassContained(facePresent)) {
             m_loopRunning = false;
             return;
         }
-        runCycle(cloud, frame, facePresent);
     }
     m_base.logInfo(QStringLiteral("StartFace Exit"));
     m_loopRunning = false;
 }
 
-void NerovaFace::requestToken(FaceCloud &cloud)
+// What a pass throws (OpenCV, memory, or a C++ host throwing from its face
+// callback) is logged, and the loop goes on after its interval.
+bool NerovaFace::runPassContained(bool &facePresent)
+{
+    QString what;
+    try {
+        return runPass(facePresent);
+    } catch (const std::exception &error) {
+        what = QString::fromLocal8Bit(error.what());
+    } catch (...) {
+        what = QStringLiteral("unknown exception");
+    }
+    try {
+        const QString line = QStringLiteral("Face loop: %1; the loop goes on").arg(what);
+        m_base.logError(line);
+        std::fprintf(stderr, "nerova: ERROR %s\n", line.toLocal8Bit().constData());
+        waitFaceInterval();
+    } catch (...) {
+    }
+    return true;
+}
+
+// False when the loop ends without a stop: the camera gave no frame.
+bool NerovaFace::runPass(bool &facePresent)
+{
+    if (m_feed.state() != CameraFeed::State::Open) {
+        wait(closedCameraWaitMs, false);
+        return true;
+    }
+    if (!m_cloud.hasToken()) {
+        requestToken();
+        return true;
+    }
+    cv::Mat frame;
+    switch (m_feed.takeFrame(frame, m_stopRequested)) {
+    case CameraFeed::Frame::Stopped:
+        return true;
+    case CameraFeed::Frame::Gone:
+        if (m_stopRequested)
+            return true;
+        // The feed has released the camera; the device check opens it
+        // again once it is back.
+        m_base.logError(QStringLiteral("Failed to capture image"));
+        return false;
+    case CameraFeed::Frame::Taken:
+        break;
+    }
+    runCycle(frame, facePresent);
+    return true;
+}
+
+void NerovaFace::requestToken()
 {
     QElapsedTimer attempt;
     attempt.start();
-    cloud.RequestToken();
-    if (!cloud.hasToken())
+    m_cloud.RequestToken();
+    if (!m_cloud.hasToken())
         wait(static_cast<int>(std::max<qint64>(0, tokenRetryMs - attempt.elapsed())), true);
 }
 
-// A camera that gives no frame is released; the device check opens it
-// again once it is back. One that Stop() has just released is not read.
-bool NerovaFace::readFrame(cv::Mat &frame)
-{
-    std::lock_guard<std::mutex> lock(m_cameraMutex);
-    if (!m_capture.isOpened())
-        return false;
-    if (m_capture.read(frame))
-        return true;
-    m_capture.release();
-    return false;
-}
-
-void NerovaFace::runCycle(FaceCloud &cloud, const cv::Mat &frame, bool &facePresent)
+void NerovaFace::runCycle(const cv::Mat &frame, bool &facePresent)
 {
     const auto config = m_base.config();
     const FaceCycleResult result = m_cycle.run(frame, cycleSettings(*config));
@@ -240,7 +303,7 @@ void NerovaFace::runCycle(FaceCloud &cloud, const cv::Mat &frame, bool &facePres
     m_base.logTrace(QStringLiteral("Face detected"));
     if (result.passed) {
         facePresent = true;
-        cloud.SearchFace(result.png.toBase64());
+        m_cloud.SearchFace(result.png.toBase64());
     } else if (facePresent) {
         facePresent = false;
         announceFaceGone();

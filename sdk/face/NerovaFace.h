@@ -1,7 +1,8 @@
 #pragma once
 
-#include "CameraCapture.h"
+#include "CameraFeed.h"
 #include "CascadeSet.h"
+#include "FaceCloud.h"
 #include "FaceCycle.h"
 
 #include <QFuture>
@@ -9,22 +10,23 @@
 #include <QThreadPool>
 
 #include <atomic>
-#include <mutex>
 
-class FaceCloud;
 class NerovaBase;
 class QTimer;
 struct NerovaConfig;
 
-// The face worker: finds the configured camera and opens it (device check
-// on the library's thread), and runs the detection loop on a thread of the
-// global pool, which hands passing faces to the identification chain.
+// The face worker: finds the configured camera and asks its feed to open
+// it (device check on the library's thread), and runs the detection loop
+// on a thread of its own pool, which hands passing faces to the
+// identification chain.
 //
 // Threads: Start(), Stop(), the device check and the destructor run on the
-// worker's thread; the loop on its pool thread. The camera is used under
-// m_cameraMutex by one thread at a time; the flags are atomic; the loop's
-// future is kept, so a new loop never runs beside one that is ending and
-// the worker never goes while its loop runs.
+// worker's thread; the loop on its pool thread; the camera is opened, read
+// and released on the feed's thread alone, so the worker's thread never
+// waits for it. The flags are atomic; the loop's future is kept, so a new
+// loop never runs beside one that is ending and the worker never goes
+// while its loop runs. The identification chain (token and network state)
+// is used by the loop only and lives as long as the worker.
 class NerovaFace : public QObject
 {
     Q_OBJECT
@@ -49,11 +51,12 @@ private:
     void StartFace();
     void startLoop();
     void joinLoop();
-    bool captureIsOpen();
     bool openConfiguredCamera(const NerovaConfig &config);
-    void requestToken(FaceCloud &cloud);
-    bool readFrame(cv::Mat &frame);
-    void runCycle(FaceCloud &cloud, const cv::Mat &frame, bool &facePresent);
+    void tellOpenFailure();
+    bool runPass(bool &facePresent);
+    bool runPassContained(bool &facePresent);
+    void requestToken();
+    void runCycle(const cv::Mat &frame, bool &facePresent);
     void cycleWithoutFace(const cv::Mat &frame, bool &facePresent);
     void saveDebugPicture(const cv::Mat &frame);
     void announceFaceGone();
@@ -63,14 +66,21 @@ private:
 
     // The base of the core that owns this worker; it outlives the worker.
     NerovaBase &m_base;
-    std::mutex m_cameraMutex;
-    CameraCapture m_capture;
     CascadeSet m_cascades;
     // Lives as long as the worker: its counters of the face cascades run
     // over the worker's whole life. Used by the loop only.
     FaceCycle m_cycle{m_cascades};
     std::atomic<bool> m_stopRequested{false};
     std::atomic<bool> m_loopRunning{false};
+    // Start() calls so far: a run of the loop that goes on across a stop and
+    // a start begins anew.
+    std::atomic<unsigned> m_starts{0};
+    FaceCloud m_cloud{m_stopRequested};
+    CameraFeed m_feed;
+    // The device check's own: the camera it asked the feed to open, and
+    // whether its failure to open has been told since it was last open.
+    CameraInfo m_requestedCamera;
+    bool m_openFailureTold = false;
     QTimer *m_checkTimer = nullptr;
     // The loop's own pool: its thread ends with the worker, so none is left
     // idling in the global pool with the loop's thread-local state (OpenCV's

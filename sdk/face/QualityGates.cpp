@@ -49,7 +49,7 @@ bool blurPasses(double blurValue, int threshold)
 
 QString blurLine(double blurValue, bool passed)
 {
-    return QStringLiteral("Blur: %1, %2\n").arg(number(blurValue)).arg(passed ? 1 : 0);
+    return QStringLiteral("Blur: %1, %2\n").arg(number(blurValue), QString::number(passed ? 1 : 0));
 }
 
 Brightness BrightValue(const cv::Mat &crop, int reference)
@@ -86,8 +86,7 @@ bool brightPasses(const Brightness &brightness)
 QString brightLine(const Brightness &brightness, bool passed)
 {
     return QStringLiteral("Bright: %1, %2, %3\n")
-        .arg(number(brightness.ma), number(brightness.da))
-        .arg(passed ? 1 : 0);
+        .arg(number(brightness.ma), number(brightness.da), QString::number(passed ? 1 : 0));
 }
 
 } // namespace QualityGates

@@ -1,12 +1,10 @@
-// The face worker through the real library in the plain C host, with a
+// The face worker through the real library in the example hosts, with a
 // virtual camera showing a real image: the device check's notices as the
-// camera comes and goes, stopping and ending while the loop runs, and a
-// host that ends the library from inside the camera notices.
+// camera comes and goes, stopping and ending while the loop runs, a host
+// that ends the library from inside the camera notices, what the worker
+// keeps across a stop, and a C++ host whose face callback throws.
 #include "CascadeFiles.h"
-#include "FakeFaceCloud.h"
-#include "FakeStoreServer.h"
-#include "HostProcess.h"
-#include "TestInstall.h"
+#include "FaceHostFixture.h"
 
 #include <QFile>
 
@@ -14,84 +12,34 @@
 
 namespace {
 
-const char virtualCamera[] = "vid_0000&pid_0000&mi_00#virtual1";
-
-class FaceWorkerTest : public ::testing::Test
+class FaceWorkerTest : public FaceHostFixture
 {
 protected:
     void SetUp() override
     {
-        const QString missing = installCascades(install.path());
-        if (!missing.isEmpty())
-            GTEST_SKIP() << "missing " << missing.toStdString();
+        FaceHostFixture::SetUp();
+        if (IsSkipped())
+            return;
         astronaut = sharedImage("astronaut.png");
         if (astronaut.isEmpty())
             GTEST_SKIP() << "missing ../shared/data/images/astronaut.png";
-        ASSERT_TRUE(store.isRunning());
-        store.answer("/login", R"({"state":0,"msg":"ok","token":"t1","brandId":"B1","brandLabelList":[]})");
         ASSERT_TRUE(QFile::copy(astronaut, scene()));
         configure(virtualCamera);
     }
 
     QString scene() const { return install.path() + "/scene.png"; }
-    QString log() const { return install.logText("nerova.log"); }
 
-    void configure(const QString &faceDevice, int faceInterval = 600)
+    void configure(const QString &faceDevice, int faceInterval = 600, const QString &faceKeys = QString())
     {
-        install.writeConfig(TestInstall::fileLogGroup("nerova")
-                            + QString("[Server]\nServer=%1\nLoginUrl=/login\nTradeUrl=/trade\nAddUserUrl=/user\n"
-                                      "[Nerova]\nCheckDeviceInterval=1\n"
-                                      "[Face]\nFaceDevice=%2\nFaceInterval=%3\n")
-                                  .arg(store.baseUrl(), faceDevice)
-                                  .arg(faceInterval)
-                            + cloud.configGroup());
+        FaceHostFixture::configure(faceDevice, faceInterval, faceKeys);
     }
 
-    // The face of the scene is a known visitor: each passing cycle ends in
-    // a visitor record.
-    void knowTheVisitor()
+    std::unique_ptr<HostProcess> startedHost(HostProcess::Kind kind = HostProcess::Kind::C,
+                                             const QString &initCommand = "init")
     {
-        cloud.answer(FakeFaceCloud::tokenPath, FakeFaceCloud::tokenReply("tok"));
-        cloud.answer(FakeFaceCloud::searchPath, FakeFaceCloud::searchReply("known-7", 95.0));
-        store.answer("/user", R"({"state":0,"userInfo":{"name":"Ann"},"type":"Member"})");
+        return FaceHostFixture::startedHost(scene(), kind, initCommand);
     }
 
-    QStringList faceTexts(HostProcess &host)
-    {
-        QStringList texts;
-        for (const QJsonObject &line : host.lines("callback", "face"))
-            texts.append(line.value("text").toString());
-        return texts;
-    }
-
-    std::unique_ptr<HostProcess> startedHost()
-    {
-        auto host = std::make_unique<HostProcess>(
-            HostProcess::Kind::C, QStringList{"NEROVA_VIRTUAL_CAMERAS=Shop door=" + scene()});
-        EXPECT_TRUE(host->isLoaded());
-        EXPECT_EQ(host->run("init"), 0);
-        EXPECT_EQ(host->run("login cashier secret"), 0);
-        EXPECT_TRUE(host->loopUntil([&] { return !host->lines("callback", "session").isEmpty(); }));
-        return host;
-    }
-
-    int notices(HostProcess &host, int code)
-    {
-        int count = 0;
-        for (const QJsonObject &line : host.lines("callback", "notify"))
-            count += line.value("code").toInt() == code ? 1 : 0;
-        return count;
-    }
-
-    bool awaitNotice(HostProcess &host, int code, int timeoutMs = 8000)
-    {
-        const int before = notices(host, code);
-        return host.loopUntil([&] { return notices(host, code) > before; }, timeoutMs);
-    }
-
-    TestInstall install;
-    FakeStoreServer store;
-    FakeFaceCloud cloud;
     QString astronaut;
 };
 
@@ -216,6 +164,53 @@ TEST_F(FaceWorkerTest, HostEndsTheLibraryInsideTheCameraNotices)
         EXPECT_TRUE(host->exitedCleanly()) << code << host->errorOutput().toStdString();
         EXPECT_EQ(log().count("StartFace Exit"), code == 6201 ? 1 : 2);
     }
+}
+
+// The cloud token and the network state the host was told belong to the
+// worker: a stop and a start fetch no new token and do not repeat a
+// failure already reported, and a recovery during the stop is reported.
+TEST_F(FaceWorkerTest, StopAndStartKeepTheTokenAndTheNetworkState)
+{
+    configure(virtualCamera, 1, "FaceThreshold=0\n");
+    cloud.answer(FakeFaceCloud::tokenPath, FakeFaceCloud::tokenReply("tok"));
+    FakeStoreServer::Answer dropped;
+    dropped.drop = true;
+    cloud.answer(FakeFaceCloud::searchPath, dropped);
+    auto host = startedHost();
+    auto searches = [&] { return cloud.requestsTo(FakeFaceCloud::searchPath).size(); };
+    EXPECT_EQ(host->run("start"), 0);
+    ASSERT_TRUE(awaitNotice(*host, 6207, 20000)) << log().toStdString();
+
+    EXPECT_EQ(host->run("stop"), 0);
+    EXPECT_EQ(host->run("start"), 0);
+    const size_t before = searches();
+    ASSERT_TRUE(host->loopUntil([&] { return searches() >= before + 2; }, 20000));
+    EXPECT_EQ(notices(*host, 6207), 1) << "a failure already reported";
+
+    EXPECT_EQ(host->run("stop"), 0);
+    knowTheVisitor();
+    EXPECT_EQ(host->run("start"), 0);
+    ASSERT_TRUE(awaitNotice(*host, 6206, 20000)) << log().toStdString();
+    EXPECT_EQ(cloud.requestsTo(FakeFaceCloud::tokenPath).size(), 1u);
+    EXPECT_EQ(notices(*host, 6207), 1);
+    EXPECT_EQ(host->run("uninit"), 0);
+    endHost(*host);
+}
+
+// A C++ host's face callback throws: the library logs it, goes on to the
+// next cycle, and the host ends normally.
+TEST_F(FaceWorkerTest, ExceptionFromAHostsFaceCallbackIsLoggedAndTheLoopGoesOn)
+{
+    configure(virtualCamera, 1);
+    knowTheVisitor();
+    auto host = startedHost(HostProcess::Kind::Qt, "init-throwing");
+    EXPECT_EQ(host->run("start"), 0);
+    ASSERT_TRUE(host->loopUntil([&] { return faceTexts(*host).size() >= 2; }, 30000)) << log().toStdString();
+    const QString told = "Face loop: the host's face callback failed; the loop goes on";
+    EXPECT_TRUE(log().contains(told)) << log().toStdString();
+    EXPECT_EQ(host->run("uninit"), 0);
+    endHost(*host);
+    EXPECT_TRUE(host->errorOutput().contains("nerova: ERROR " + told));
 }
 
 } // namespace

@@ -103,8 +103,10 @@ TEST_F(FaceCloudTest, NewVisitorIsAddedUnderAFreshUidAndReachesTheHost)
 }
 
 // A score at the threshold is the same person: reported at once under the
-// matched id. Just below it the face is new; a match without an id, or an
-// empty user list with a positive threshold, behave accordingly.
+// matched id. Just below it the face is new; a match without an id, an
+// empty user list with a positive threshold, and the service's "match user
+// is not found" (222207, also its answer for a group without faces) behave
+// accordingly.
 TEST_F(FaceCloudTest, ScoreAtTheThresholdIsAKnownVisitor)
 {
     startCore();
@@ -112,16 +114,18 @@ TEST_F(FaceCloudTest, ScoreAtTheThresholdIsAKnownVisitor)
     queueSearch(FakeFaceCloud::searchReply("", 99.5));
     queueSearch(FakeFaceCloud::searchReply("almost", 79.99));
     queueSearch(R"({"result":{"user_list":[]}})");
-    searchFaces(4);
+    queueSearch(FakeFaceCloud::errorReply(222207));
+    searchFaces(5);
 
     const auto users = store.requestsTo("/user");
-    ASSERT_EQ(users.size(), 3u);
+    ASSERT_EQ(users.size(), 4u);
     EXPECT_EQ(users[0].body, "{\n    \"mac\": \"S-1\",\n    \"uid\": \"known-7\"\n}\n");
     EXPECT_TRUE(users[1].body.find("V-42") != std::string::npos);
     EXPECT_TRUE(users[2].body.find("V-42") != std::string::npos);
-    EXPECT_EQ(requestsTo(store, "/uid"), 2u);
-    EXPECT_EQ(requestsTo(cloud, FakeFaceCloud::addPath), 2u);
-    EXPECT_EQ(callsOf("face").size(), 3);
+    EXPECT_TRUE(users[3].body.find("V-42") != std::string::npos);
+    EXPECT_EQ(requestsTo(store, "/uid"), 3u);
+    EXPECT_EQ(requestsTo(cloud, FakeFaceCloud::addPath), 3u);
+    EXPECT_EQ(callsOf("face").size(), 4);
 }
 
 // 100, 110 and 111 drop the token, and the next token request fetches a
@@ -130,7 +134,7 @@ TEST_F(FaceCloudTest, ScoreAtTheThresholdIsAKnownVisitor)
 TEST_F(FaceCloudTest, RefusedTokensAreDroppedOtherCodesEndTheChain)
 {
     startCore();
-    for (int code : {100, 110, 111, 222207, 17}) {
+    for (int code : {100, 110, 111, 223105, 17}) {
         SCOPED_TRACE(code);
         queueSearch(FakeFaceCloud::errorReply(code));
         const bool dropped = code == 100 || code == 110 || code == 111;

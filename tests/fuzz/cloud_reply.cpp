@@ -15,6 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const CloudProtocol::Step step = CloudProtocol::stepFor(code);
     if ((code == 0) != (step == CloudProtocol::Step::Continue))
         abort();
+    // A search also goes on with "match user is not found".
+    const bool searchGoesOn = code == 0 || code == CloudProtocol::noMatchingUser;
+    if (searchGoesOn != (CloudProtocol::searchStepFor(code) == CloudProtocol::Step::Continue))
+        abort();
     CloudProtocol::bestMatch(object);
     return 0;
 }

@@ -263,6 +263,7 @@ static void print_callback(const char *name, int set, int hasCode, int code, con
 
 static void session1(int code, const wchar_t *text) { print_callback("session", 1, 1, code, text); }
 static void face1(const wchar_t *text) { print_callback("face", 1, 0, 0, text); }
+void host_face_callback(int set, const wchar_t *text) { print_callback("face", set, 0, 0, text); }
 static void notify1(int code, const wchar_t *text) { print_callback("notify", 1, 1, code, text); }
 static void session2(int code, const wchar_t *text) { print_callback("session", 2, 1, code, text); }
 static void face2(const wchar_t *text) { print_callback("face", 2, 0, 0, text); }
@@ -399,6 +400,8 @@ static int run_export(HostSession *session, const char *command, char *argument,
         *result = api->init(session1, NULL, notify1);
     else if (!strcmp(command, "init-thread"))
         *result = init_on_other_thread(api);
+    else if (!strcmp(command, "init-throwing") && session->throwingFace)
+        *result = api->init(session1, session->throwingFace, notify1);
     else if (!strcmp(command, "uninit"))
         *result = api->uninit();
     else if (!strcmp(command, "start"))
@@ -453,6 +456,13 @@ static void run_line(HostSession *session, char *line)
         if (session->nest)
             session->nest(session, (unsigned)strtoul(argument, NULL, 10));
         print_result(command, session->nest ? 0 : -1);
+    } else if (!strcmp(command, "longest-iteration")) {
+        JsonLine out = json_begin("cmd", command);
+        json_raw(&out, ",\"result\":");
+        json_int(&out, session->longestIteration ? 0 : -1);
+        json_raw(&out, ",\"ms\":");
+        json_int(&out, session->longestIteration ? session->longestIteration(session) : -1);
+        json_emit(&out);
     } else if (!strcmp(command, "dlopen")) {
         run_load(session, command);
     } else if (!strcmp(command, "dlclose")) {

@@ -10,6 +10,10 @@
  * Commands, one a line:
  *   init | init-other | init-null    NV_Init with callback set 1, set 2, or a null face callback
  *   init-thread                      NV_Init with set 1 on a new thread, which the host joins
+ *   init-throwing                    NV_Init with set 1 and the host's face callback that throws
+ *                                    (a C++ host only)
+ *   longest-iteration                the longest time one iteration of the host's loop worked
+ *                                    (did not wait) since the last such command, as "ms"
  *   uninit | start | stop | logout   the export of that name
  *   login <user> <password>          NV_Login with UTF-8 texts
  *   login-null | login-blank         NV_Login(NULL, NULL) | NV_Login(" ", "\t ")
@@ -71,6 +75,12 @@ struct HostSession {
     void (*afterCommand)(HostSession *session, const char *command);
     /* nest: iterate the loop for ms milliseconds, then return (may be NULL). */
     void (*nest)(HostSession *session, unsigned ms);
+    /* longest-iteration: the longest working time of one loop iteration,
+     * in milliseconds, since the last call, which starts a new count (may
+     * be NULL). */
+    long (*longestIteration)(HostSession *session);
+    /* init-throwing: a face callback of a C++ host that throws (may be NULL). */
+    NV_FaceCallback throwingFace;
     void *loop;
 };
 
@@ -87,6 +97,10 @@ int host_session_read(HostSession *session, int fd);
 void host_session_run(HostSession *session);
 /* The loop command's time is up: report it and run on. */
 void host_session_resume(HostSession *session);
+
+/* Prints the face callback's line for callback set `set`, and runs the
+ * reactions armed for it. */
+void host_face_callback(int set, const wchar_t *text);
 
 /* Prints {"event":"<event>","<key>":<true|false>}. */
 void host_print_flag(const char *event, const char *stage, const char *key, int value);

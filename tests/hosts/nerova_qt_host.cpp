@@ -12,6 +12,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <stdexcept>
+
 namespace {
 
 QCoreApplication *ownApplication = nullptr;
@@ -24,6 +26,13 @@ void resumeAfter(HostSession *session, unsigned ms)
 void quit(HostSession *)
 {
     QCoreApplication::quit();
+}
+
+// A C++ host whose face callback fails after it has taken the text.
+void throwingFace(const wchar_t *text)
+{
+    host_face_callback(3, text);
+    throw std::runtime_error("the host's face callback failed");
 }
 
 void reportApplication(HostSession *, const char *command)
@@ -42,6 +51,7 @@ int main(int argc, char **argv)
     session.resumeAfter = resumeAfter;
     session.quit = quit;
     session.afterCommand = reportApplication;
+    session.throwingFace = throwingFace;
     if (host_session_open(&session, host_library_path(argc, argv)) != 0)
         return 2;
 

@@ -93,7 +93,7 @@ TEST(SimOptionsTest, ReadsValuesAndRefusesMistakes)
     SimOptions options;
     std::string error;
     ASSERT_TRUE(options.parse({"--port=0", "--user", "kasse", "--data-dir", "/tmp/x", "--trade-path=/t",
-                               "--recognition-score", "75.5"},
+                               "--recognition-score", "75.5", "--qps=2"},
                               error))
         << error;
     EXPECT_EQ(options.port, 0);
@@ -101,11 +101,12 @@ TEST(SimOptionsTest, ReadsValuesAndRefusesMistakes)
     EXPECT_EQ(options.dataDir, "/tmp/x");
     EXPECT_EQ(options.tradePath, "/t");
     EXPECT_DOUBLE_EQ(options.recognitionScore, 75.5);
+    EXPECT_EQ(options.requestsPerSecond, 2);
     EXPECT_FALSE(options.https);
 
     const std::vector<std::vector<std::string>> wrong{
         {"--port", "70000"}, {"--port", "12ab"}, {"--user"}, {"--colour", "red"}, {"--cert", "c.pem"},
-        {"--login-path", "login"}, {"--recognition-score", "101"}};
+        {"--login-path", "login"}, {"--recognition-score", "101"}, {"--qps", "1.5"}, {"--qps", "-1"}};
     for (const auto &arguments : wrong) {
         SimOptions refused;
         EXPECT_FALSE(refused.parse(arguments, error)) << arguments.front();

@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 using namespace SimTestData;
 
 namespace {
@@ -32,10 +35,11 @@ class StoreSimHttpTest : public ::testing::Test
 protected:
     void SetUp() override { startServer(false); }
 
-    void startServer(bool https)
+    void startServer(bool https, int requestsPerSecond = 0)
     {
         SimOptions options;
         options.port = 0;
+        options.requestsPerSecond = requestsPerSecond;
         options.https = https;
         options.dataDir = dataDir.path().toStdString() + "/probe";
         server = std::make_unique<SimServer>(options, [this](const std::string &line) { log += line + "\n"; });
@@ -172,9 +176,11 @@ TEST_F(StoreSimHttpTest, SearchFindsAnAddedFaceAgainAndNotAnotherOne)
     const std::string search = "/rest/2.0/face/v3/search?access_token=" + token;
     const std::string add = "/rest/2.0/face/v3/faceset/user/add?access_token=" + token;
 
+    // The service's answer for a group without faces.
     const QJsonObject first = postJson(search, faceRequest(astronaut, "group_id_list", "NONE"));
-    EXPECT_EQ(first.value("error_code").toInt(-1), 0);
-    EXPECT_TRUE(first.value("result").toObject().value("user_list").toArray().isEmpty());
+    EXPECT_EQ(first.value("error_code").toInt(-1), 222207);
+    EXPECT_EQ(first.value("error_msg").toString(), "match user is not found");
+    EXPECT_FALSE(first.contains("result"));
 
     QJsonObject addBody = faceRequest(astronaut, "group_id", "NORMAL");
     addBody.insert("user_id", "V000001");
@@ -246,6 +252,26 @@ TEST_F(StoreSimHttpTest, ServesHttpsWithASelfSignedCertificate)
     EXPECT_FALSE(logIn().empty());
     EXPECT_NE(server->configText().find("FaceSearchUrl=" + server->baseUrl() + "/rest/2.0/face/v3/search"),
               std::string::npos);
+}
+
+// With a rate set, face requests beyond it in one second are refused with
+// the service's 18; a second later they are served again.
+TEST_F(StoreSimHttpTest, FaceRequestsBeyondTheRateAreRefusedWith18)
+{
+    if (imagePath("astronaut.png").empty())
+        GTEST_SKIP() << "missing ../shared/data/images/astronaut.png";
+    server.reset();
+    startServer(false, 2);
+    const std::string token = accessToken();
+    const std::string search = "/rest/2.0/face/v3/search?access_token=" + token;
+    const QJsonObject face = faceRequest(base64(pngBytes(faceCrop("astronaut.png"))), "group_id_list", "NONE");
+    std::vector<int> codes;
+    for (int i = 0; i < 3; ++i)
+        codes.push_back(postJson(search, face).value("error_code").toInt(-1));
+    EXPECT_EQ(codes, (std::vector<int>{222207, 222207, 18}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_EQ(postJson(search, face).value("error_code").toInt(-1), 222207);
+    EXPECT_EQ(server->summary().value("cloudRateRefusals").toInt(), 1);
 }
 
 } // namespace

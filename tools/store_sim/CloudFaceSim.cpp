@@ -9,11 +9,13 @@
 namespace {
 
 // The service's error codes that the simulator answers with.
+constexpr int rateExceeded = 18;
 constexpr int tokenInvalid = 110;
 constexpr int paramMissing = 222001;
 constexpr int paramFormat = 222002;
 constexpr int notJson = 222200;
 constexpr int imageCheckFail = 222203;
+constexpr int noMatchingUser = 222207;
 
 std::string newAccessToken()
 {
@@ -45,7 +47,27 @@ std::string faceTokenOf(const std::string &imageText)
 
 } // namespace
 
-CloudFaceSim::CloudFaceSim(double recognitionScore) : m_recognitionScore(recognitionScore) {}
+CloudFaceSim::CloudFaceSim(double recognitionScore, int requestsPerSecond)
+    : m_recognitionScore(recognitionScore)
+    , m_requestsPerSecond(requestsPerSecond)
+{
+}
+
+bool CloudFaceSim::overRate()
+{
+    if (m_requestsPerSecond <= 0)
+        return false;
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    while (!m_recentRequests.empty() && now - m_recentRequests.front() >= std::chrono::seconds(1))
+        m_recentRequests.pop_front();
+    if (static_cast<int>(m_recentRequests.size()) >= m_requestsPerSecond) {
+        ++m_rateRefusals;
+        return true;
+    }
+    m_recentRequests.push_back(now);
+    return false;
+}
 
 std::string CloudFaceSim::formField(const std::string &form, const std::string &name)
 {
@@ -65,12 +87,12 @@ std::string CloudFaceSim::formField(const std::string &form, const std::string &
     return std::string();
 }
 
-SimReply CloudFaceSim::error(const char *exchange, int code, const std::string &message, bool badRequest)
+SimReply CloudFaceSim::error(const char *exchange, int code, const std::string &message, Counted counted)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (badRequest)
+    if (counted == Counted::BadRequest)
         ++m_badRequests;
-    else
+    else if (counted == Counted::RefusedToken)
         ++m_refusedTokens;
     const QJsonObject reply{{"error_code", code},
                             {"error_msg", QString::fromStdString(message)},
@@ -98,7 +120,9 @@ bool CloudFaceSim::admit(const char *exchange, const std::string &accessToken, c
         known = m_tokens.count(accessToken) > 0;
     }
     if (!known)
-        refusal = error(exchange, tokenInvalid, "Access token invalid or no longer valid", false);
+        refusal = error(exchange, tokenInvalid, "Access token invalid or no longer valid", Counted::RefusedToken);
+    else if (overRate())
+        refusal = error(exchange, rateExceeded, "Open api qps request limit reached", Counted::Elsewhere);
     else if (!parseJsonObject(body, request))
         refusal = error(exchange, notJson, "request body should be json format");
     else
@@ -167,23 +191,27 @@ SimReply CloudFaceSim::search(const std::string &accessToken, const std::string 
     if (!readFace(request, "search", signature, failure))
         return failure;
     const FaceGallery::Match match = m_gallery.bestMatch(groups, signature);
+    if (match.userId.empty()) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            ++m_searches;
+        }
+        return error("search", noMatchingUser, "match user is not found", Counted::Elsewhere);
+    }
     QJsonArray users;
-    if (!match.userId.empty())
-        users.append(QJsonObject{{"group_id", QString::fromStdString(match.groupId)},
+    users.append(QJsonObject{{"group_id", QString::fromStdString(match.groupId)},
                                  {"user_id", QString::fromStdString(match.userId)},
                                  {"user_info", ""},
                                  {"score", match.score}});
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         ++m_searches;
-        if (!match.userId.empty() && match.score >= m_recognitionScore)
+        if (match.score >= m_recognitionScore)
             ++m_recognitions;
     }
     char score[32];
     snprintf(score, sizeof score, "%.1f", match.score);
-    const std::string log = match.userId.empty()
-        ? "search: no face in the group yet"
-        : "search: best match " + match.userId + " scores " + score;
+    const std::string log = "search: best match " + match.userId + " scores " + score;
     const QString faceToken = QString::fromStdString(faceTokenOf(request.value("image").toString().toStdString()));
     return SimReply::json(success({{"face_token", faceToken}, {"user_list", users}}), log);
 }
@@ -221,5 +249,6 @@ QJsonObject CloudFaceSim::summary() const
                        {"recognitions", m_recognitions},
                        {"facesAdded", m_facesAdded},
                        {"cloudTokensRefused", m_refusedTokens},
-                       {"cloudBadRequests", m_badRequests}};
+                       {"cloudBadRequests", m_badRequests},
+                       {"cloudRateRefusals", m_rateRefusals}};
 }

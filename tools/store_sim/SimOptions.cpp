@@ -44,7 +44,8 @@ bool SimOptions::parse(const std::vector<std::string> &arguments, std::string &e
             https = true;
             continue;
         }
-        const bool known = texts.count(name) || name == "--port" || name == "--recognition-score";
+        const bool known =
+            texts.count(name) || name == "--port" || name == "--recognition-score" || name == "--qps";
         if (!known) {
             error = "unknown option " + name;
             return false;
@@ -69,6 +70,12 @@ bool SimOptions::parse(const std::vector<std::string> &arguments, std::string &e
                 return false;
             }
             recognitionScore = number;
+        } else if (name == "--qps") {
+            if (!readNumber(value, 0, 1000000, number) || number != static_cast<int>(number)) {
+                error = "--qps takes a whole number from 0";
+                return false;
+            }
+            requestsPerSecond = static_cast<int>(number);
         } else {
             *texts.at(name) = value;
         }
@@ -111,6 +118,9 @@ Usage: nerova_store_sim [options]
   --summary-file FILE    write the summary as JSON here on exit
   --recognition-score N  searches scoring at least N count as recognitions in
                          the summary (default 80)
+  --qps N                face searches and adds allowed per second; more are
+                         refused with error 18 "Open api qps request limit
+                         reached", as the service does (default 0: no limit)
   --login-path P   --trade-path P   --uid-path P   --user-path P   --probe-path P
                          store server paths (defaults /api/login, /api/trade,
                          /api/uid, /api/user, /api/probe: those of conf/default.ini)

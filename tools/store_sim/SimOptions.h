@@ -17,6 +17,7 @@ struct SimOptions
     std::string portFile;    // the port is written here once listening
     std::string summaryFile; // the summary (JSON) is written here on exit
     double recognitionScore = 80;
+    int requestsPerSecond = 0; // face searches and adds a second; 0: no limit
 
     std::string loginPath = "/api/login";
     std::string tradePath = "/api/trade";

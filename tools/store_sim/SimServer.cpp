@@ -33,7 +33,7 @@ SimReply errorReply(int status, const std::string &message)
 } // namespace
 
 SimServer::SimServer(const SimOptions &options, LogSink log)
-    : m_options(options), m_log(std::move(log)), m_store(storeSettings(options)), m_cloud(options.recognitionScore)
+    : m_options(options), m_log(std::move(log)), m_store(storeSettings(options)), m_cloud(options.recognitionScore, options.requestsPerSecond)
 {
 }
 
