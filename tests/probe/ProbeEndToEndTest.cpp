@@ -209,7 +209,7 @@ TEST_F(ProbeEndToEndTest, RecordsAreKeptUntilTheServerAcceptsThem)
     first->run("loop 200");
     EXPECT_EQ(first->run("uninit"), 0);
     expectCleanExit(*first);
-    EXPECT_FALSE(QDir(install.path() + "/data").entryList({"*.csv"}).isEmpty());
+    EXPECT_FALSE(QDir(install.path() + "/data").entryList({"*.batch", "*.journal"}).isEmpty());
 
     const size_t failedBefore = store.requestsTo("/probe").size();
     store.queue("/probe", FakeStoreServer::Answer{200, R"({"state":1,"msg":"busy"})"});
