@@ -35,6 +35,13 @@ NerovaBase &base()
     return *NerovaBase::instance();
 }
 
+// A 4xx that speaks of the batch; a wrong address (404, 405) or a busy
+// server (408, 429) would set every batch aside in turn.
+bool isRefusalStatus(int status)
+{
+    return status >= 400 && status <= 499 && status != 404 && status != 405 && status != 408 && status != 429;
+}
+
 // What the installer must hear of, where a host may not show the log.
 void reportError(const QString &text)
 {
@@ -328,14 +335,14 @@ void NerovaProbe::removeWorkingFiles() const
 }
 
 // Only an answer with "state" 0 takes the records off the disk; a server
-// that turns them down (a non-zero state, HTTP 4xx) has refused them,
-// while a network failure or a broken server (5xx, no state) has not.
+// that turns them down (a non-zero state, most of HTTP 4xx) has refused
+// them, while a network failure or a broken server (5xx, no state) has not.
 NerovaProbe::Verdict NerovaProbe::verdictOf(QNetworkReply *reply, QString *failure) const
 {
     const ProbeProtocol::Answer answer = ProbeProtocol::answer(StoreRequest::answerBody(reply));
     base().logTrace(tr("Report probe data: %1, %2").arg(answer.state).arg(answer.msg));
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status >= 400 && status <= 499) {
+    if (isRefusalStatus(status)) {
         *failure = QStringLiteral("HTTP status %1").arg(status);
         return Verdict::Refused;
     }

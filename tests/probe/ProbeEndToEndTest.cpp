@@ -294,6 +294,25 @@ TEST_F(ProbeEndToEndTest, UnpluggingDisablingAndReplugging)
     expectCleanExit(*host);
 }
 
+// A port that is listed but is no terminal fails to open at every check:
+// one notice and one ERROR line each time, though Qt signals it twice.
+TEST_F(ProbeEndToEndTest, APortThatFailsToOpenGivesOneNoticeAndOneErrorPerCheck)
+{
+    QFile notATerminal(linkPath());
+    ASSERT_TRUE(notATerminal.open(QIODevice::WriteOnly));
+    notATerminal.close();
+    auto host = startedHost();
+    host->run("loop 2500");
+    EXPECT_EQ(host->run("stop"), 0);
+    host->run("loop 200");
+    const int checks = log().count("Probe device found: ");
+    EXPECT_GE(checks, 2);
+    EXPECT_EQ(notices(*host, 6204), checks);
+    EXPECT_EQ(log().count("ERROR root - Probe device error: "), checks) << log().toStdString();
+    EXPECT_EQ(host->run("uninit"), 0);
+    expectCleanExit(*host);
+}
+
 TEST_F(ProbeEndToEndTest, TheHostMayEndTheLibraryInsideTheProbeNotices)
 {
     // Device missing at the first check.
