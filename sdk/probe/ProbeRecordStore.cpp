@@ -157,10 +157,14 @@ QString ProbeRecordStore::workingPath(qint64 stamp, const char *suffix) const
     return QStringLiteral("%1/%2%3").arg(m_dataDir).arg(stamp).arg(QLatin1String(suffix));
 }
 
+qint64 ProbeRecordStore::sequenceAfter(qint64 last, qint64 clockMs)
+{
+    return qMax(qMax<qint64>(0, clockMs), last + 1);
+}
+
 qint64 ProbeRecordStore::nextSequence()
 {
-    const qint64 clock = qMax<qint64>(0, QDateTime::currentMSecsSinceEpoch());
-    m_lastSequence = qMax(clock, m_lastSequence + 1);
+    m_lastSequence = sequenceAfter(m_lastSequence, QDateTime::currentMSecsSinceEpoch());
     return m_lastSequence;
 }
 
@@ -178,7 +182,9 @@ void ProbeRecordStore::recover()
     for (const QFileInfo &entry : entries) {
         const QString name = entry.fileName();
         qint64 sequence = -1;
-        if ((sequence = sequenceOf(name, journalSuffix)) >= 0) {
+        if ((sequence = sequenceOf(name, journalSuffix)) >= 0 && entry.size() == 0) {
+            QFile::remove(entry.filePath());
+        } else if (sequence >= 0) {
             recoverJournal(sequence, entry.size());
         } else if ((sequence = sequenceOf(name, batchSuffix)) >= 0) {
             Batch batch;

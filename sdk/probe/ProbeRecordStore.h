@@ -99,6 +99,9 @@ public:
     // A new file name stamp: the clock's milliseconds, or one more than the
     // last one handed out.
     qint64 nextSequence();
+    // The name after last at this clock reading: never negative, always
+    // more than last.
+    static qint64 sequenceAfter(qint64 last, qint64 clockMs);
     QString journalPath(qint64 sequence) const;
     QString batchPath(qint64 sequence) const;
     QString workingPath(qint64 stamp, const char *suffix) const;

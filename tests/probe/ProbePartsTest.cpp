@@ -161,6 +161,7 @@ TEST(ProbeRecordStoreTest, AStartAfterAKillRecoversEveryWholeRecord)
     writeFile(data + "/200.csv", "legacy|0\r\n");
     writeFile(data + "/400.journal", "j1|2\r\nj2|2\r\nj3 cut");
     writeFile(data + QString("/%1.journal").arg(future), "late|9\r\n");
+    writeFile(data + "/450.journal", ""); // opened, then killed before its first record
     // A working file is a second name of its batch.
     ASSERT_EQ(::link(QFile::encodeName(data + "/300.batch"), QFile::encodeName(data + "/500.csv")), 0);
     writeFile(data + "/500.gz", "stale");
@@ -178,6 +179,10 @@ TEST(ProbeRecordStoreTest, AStartAfterAKillRecoversEveryWholeRecord)
     const qint64 next = store.nextSequence();
     EXPECT_GT(next, future);
     EXPECT_EQ(store.nextSequence(), next + 1);
+    // A clock set before 1970.
+    EXPECT_EQ(ProbeRecordStore::sequenceAfter(-1, -86400000), 0);
+    EXPECT_EQ(ProbeRecordStore::sequenceAfter(0, -86400000), 1);
+    EXPECT_EQ(ProbeRecordStore::sequenceAfter(7, 1000), 1000);
 }
 
 // A disk that cannot take records: they wait in memory, in order, within
