@@ -175,36 +175,37 @@ void ProbeRecordStore::reportError(const QString &text) const
 }
 
 // The files of an earlier run, read once: the held list lives in memory
-// from here on. Journals are checked and sealed by the disk worker.
+// from here on. Journals are checked and sealed by the disk worker. A
+// batch too large to send is set aside at once, so it never costs others
+// their place within the disk bound.
 void ProbeRecordStore::recover()
 {
     const QFileInfoList entries = QDir(m_dataDir).entryInfoList(QDir::Files | QDir::Hidden);
     for (const QFileInfo &entry : entries) {
         const QString name = entry.fileName();
-        qint64 sequence = -1;
-        if ((sequence = sequenceOf(name, journalSuffix)) >= 0 && entry.size() == 0) {
+        const qint64 journal = sequenceOf(name, journalSuffix);
+        const qint64 batch = sequenceOf(name, batchSuffix);
+        const qint64 csv = sequenceOf(name, ".csv");
+        const qint64 sequence = qMax(journal, qMax(batch, csv));
+        // A working file shares its batch's data (a second link); a lone
+        // one is a batch kept by an earlier version.
+        const bool workingCsv = csv >= 0 && linkCount(entry.filePath()) > 1;
+        if (sequenceOf(name, ".gz") >= 0 || sequenceOf(name, ".batch.tmp") >= 0 || workingCsv
+            || (journal >= 0 && entry.size() == 0)) {
             QFile::remove(entry.filePath());
-        } else if (sequence >= 0) {
-            recoverJournal(sequence, entry.size());
-        } else if ((sequence = sequenceOf(name, batchSuffix)) >= 0) {
-            Batch batch;
-            batch.sequence = sequence;
-            batch.bytes = entry.size();
-            batch.onDisk = true;
-            m_batches.push_back(batch);
-        } else if ((sequence = sequenceOf(name, ".csv")) >= 0) {
-            // A working file shares its batch's data (a second link); a
-            // lone one is a batch kept by an earlier version.
-            if (linkCount(entry.filePath()) > 1)
-                QFile::remove(entry.filePath());
-            else
-                adoptLegacyBatch(name, sequence, entry.size());
-        } else if (sequenceOf(name, ".gz") >= 0 || sequenceOf(name, ".batch.tmp") >= 0) {
-            QFile::remove(entry.filePath());
-        } else {
             continue;
         }
+        if (sequence < 0)
+            continue;
         m_lastSequence = qMax(m_lastSequence, sequence);
+        if (entry.size() > m_limits.batch)
+            setAsideAtStart(entry);
+        else if (journal >= 0)
+            recoverJournal(journal, entry.size());
+        else if (batch >= 0)
+            m_batches.push_back(diskBatch(batch, entry.size()));
+        else
+            adoptLegacyBatch(name, csv, entry.size());
     }
     for (const QFileInfo &entry : QDir(m_dataDir + QLatin1Char('/') + refusedFolder).entryInfoList(QDir::Files)) {
         m_asideBytes += entry.size();
@@ -214,15 +215,38 @@ void ProbeRecordStore::recover()
               [](const Batch &a, const Batch &b) { return a.sequence < b.sequence; });
 }
 
-// A journal ends with its last whole record: a power loss may have cut
-// the one after it.
-void ProbeRecordStore::recoverJournal(qint64 sequence, qint64 bytes)
+ProbeRecordStore::Batch ProbeRecordStore::diskBatch(qint64 sequence, qint64 bytes)
 {
     Batch batch;
     batch.sequence = sequence;
     batch.bytes = bytes;
     batch.onDisk = true;
-    m_batches.push_back(batch);
+    return batch;
+}
+
+void ProbeRecordStore::setAsideAtStart(const QFileInfo &entry)
+{
+    const QString dir = m_dataDir + QLatin1Char('/') + oversizedFolder;
+    const QString from = entry.filePath();
+    const QString to = dir + QLatin1Char('/') + entry.fileName();
+    const qint64 bytes = entry.size();
+    auto errors = m_errors;
+    m_disk->post([dir, from, to, bytes, errors] {
+        QDir().mkpath(dir);
+        const bool moved = ::rename(encoded(from).constData(), encoded(to).constData()) == 0;
+        if (errors)
+            errors(moved ? tr("Probe batch too large to send (%1 bytes), moved aside to %2 for an operator")
+                               .arg(bytes)
+                               .arg(to)
+                         : tr("Probe batch too large to send (%1 bytes), left out: %2").arg(bytes).arg(from));
+    });
+}
+
+// A journal ends with its last whole record: a power loss may have cut
+// the one after it.
+void ProbeRecordStore::recoverJournal(qint64 sequence, qint64 bytes)
+{
+    m_batches.push_back(diskBatch(sequence, bytes));
     const QString journal = journalPath(sequence);
     const QString target = batchPath(sequence);
     const QString dir = m_dataDir;
@@ -250,11 +274,7 @@ void ProbeRecordStore::recoverJournal(qint64 sequence, qint64 bytes)
 
 void ProbeRecordStore::adoptLegacyBatch(const QString &name, qint64 sequence, qint64 bytes)
 {
-    Batch batch;
-    batch.sequence = sequence;
-    batch.bytes = bytes;
-    batch.onDisk = true;
-    m_batches.push_back(batch);
+    m_batches.push_back(diskBatch(sequence, bytes));
     const QString from = m_dataDir + QLatin1Char('/') + name;
     const QString to = batchPath(sequence);
     const QString dir = m_dataDir;

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QFileInfo;
+
 #include <deque>
 #include <functional>
 #include <memory>
@@ -115,6 +117,8 @@ public:
 
 private:
     void recover();
+    static Batch diskBatch(qint64 sequence, qint64 bytes);
+    void setAsideAtStart(const QFileInfo &entry);
     void recoverJournal(qint64 sequence, qint64 bytes);
     void adoptLegacyBatch(const QString &name, qint64 sequence, qint64 bytes);
     bool openJournal();

@@ -149,8 +149,9 @@ TEST(ProbeRecordStoreTest, JournalOnDiskAtOnceBatchesAtEachCutOneOwner)
 }
 
 // What a killed run leaves: a journal cut in its last record, a batch, a
-// batch of the earlier version, working files. Names stay in reading order
-// when the clock is behind the last one.
+// batch of the earlier version, working files, a batch too large; and
+// foreign files. Names stay in reading order when the clock is behind the
+// last one.
 TEST(ProbeRecordStoreTest, AStartAfterAKillRecoversEveryWholeRecord)
 {
     QTemporaryDir dir;
@@ -166,19 +167,29 @@ TEST(ProbeRecordStoreTest, AStartAfterAKillRecoversEveryWholeRecord)
     ASSERT_EQ(::link(QFile::encodeName(data + "/300.batch"), QFile::encodeName(data + "/500.csv")), 0);
     writeFile(data + "/500.gz", "stale");
     writeFile(data + "/notes.csv", "foreign");
+    writeFile(data + "/250.batch", QByteArray(70, 'o') + "|1\r\n"); // larger than a batch may be
+    writeFile(data + "/big.log", QByteArray(4096, 'f'));
     StoreErrors errors;
-    ProbeRecordStore store(data, ProbeStoreLimits(), errors.sink());
+    ProbeStoreLimits limits;
+    limits.batch = 64;
+    limits.disk = 4096;
+    ProbeRecordStore store(data, limits, errors.sink());
     EXPECT_EQ(settledNames(store),
-              (QStringList{QString("%1.batch").arg(future), "200.batch", "300.batch", "400.batch", "notes.csv"}));
+              (QStringList{QString("%1.batch").arg(future), "200.batch", "300.batch", "400.batch", "big.log", "notes.csv"}));
+    EXPECT_EQ(namesIn(data + "/oversized"), QStringList{"250.batch"});
+    EXPECT_TRUE(errors.all().contains("Probe batch too large to send (74 bytes), moved aside to")) << errors.all().toStdString();
     EXPECT_EQ(readFile(data + "/400.batch"), "j1|2\r\nj2|2\r\n");
     EXPECT_TRUE(errors.all().contains("400.journal ended in a cut record, dropped: 1 (6 bytes)")) << errors.all().toStdString();
+    // Neither the foreign file nor the one set aside costs a batch its place.
+    store.append("new|10\r\n");
+    EXPECT_EQ(store.cut(), 0);
     std::vector<qint64> order;
     for (; store.hasBatches(); store.removeOldest())
         order.push_back(store.oldest().sequence);
-    EXPECT_EQ(order, (std::vector<qint64>{200, 300, 400, future}));
-    const qint64 next = store.nextSequence();
-    EXPECT_GT(next, future);
-    EXPECT_EQ(store.nextSequence(), next + 1);
+    ASSERT_EQ(order.size(), 5u);
+    EXPECT_EQ(std::vector<qint64>(order.begin(), order.end() - 1), (std::vector<qint64>{200, 300, 400, future}));
+    EXPECT_GT(order.back(), future); // the clock is behind the last name
+    EXPECT_EQ(store.nextSequence(), order.back() + 1);
     // A clock set before 1970.
     EXPECT_EQ(ProbeRecordStore::sequenceAfter(-1, -86400000), 0);
     EXPECT_EQ(ProbeRecordStore::sequenceAfter(0, -86400000), 1);
