@@ -108,11 +108,14 @@ ProbeRecordStore::ProbeRecordStore(const QString &dataDir, Limits limits, ErrorS
                         .arg(m_lock.problem()));
 }
 
+// A journal with records stays as it is for the next start to seal, so
+// that ending waits for no disk sync.
 ProbeRecordStore::~ProbeRecordStore()
 {
     closeJournal();
     if (m_lock.isHeld()) {
-        sealJournal();
+        if (m_journalBytes == 0)
+            sealJournal();
         keepMemoryBatch();
         // What is in memory now is what the disk cannot take.
         for (const Batch &batch : m_batches) {
@@ -541,35 +544,34 @@ void ProbeRecordStore::setAsideOldest(const QString &reason)
     moveAside(batch, QLatin1String(oversized ? oversizedFolder : refusedFolder), reason);
 }
 
+// Said at once, so the host hears of it in order; done by the disk
+// worker before anything else touches the batch.
 void ProbeRecordStore::moveAside(const Batch &batch, const QString &folder, const QString &reason)
 {
     const QString dir = m_dataDir + QLatin1Char('/') + folder;
     const QString target = QStringLiteral("%1/%2%3").arg(dir).arg(batch.sequence).arg(QLatin1String(batchSuffix));
+    const int records = qMax(0, batch.records);
+    if (!m_lock.isHeld()) {
+        reportError(tr("Probe batch %1 and cannot be kept, records dropped: %2").arg(reason).arg(records));
+        return;
+    }
+    reportError(tr("Probe batch %1, moved aside to %2 for an operator: later batches go on").arg(reason, target));
     const QString source = batchPath(batch.sequence);
     const QString journal = journalPath(batch.sequence);
     const QString dataDir = m_dataDir;
     const QByteArray memory = batch.onDisk ? QByteArray() : batch.memory;
-    const bool owned = m_lock.isHeld();
     auto errors = m_errors;
     m_disk->post([=] {
-        bool kept = false;
-        if (owned) {
-            QDir().mkpath(dir);
-            kept = memory.isEmpty() ? ::rename(encoded(source).constData(), encoded(target).constData()) == 0
-                                        || ::rename(encoded(journal).constData(), encoded(target).constData()) == 0
-                                    : ProbeDiskWorker::writeDurably(target, memory);
-            if (kept) {
-                ProbeDiskWorker::syncPath(dir);
-                ProbeDiskWorker::syncPath(dataDir);
-            }
+        QDir().mkpath(dir);
+        const bool kept = memory.isEmpty()
+                            ? ::rename(encoded(source).constData(), encoded(target).constData()) == 0
+                                  || ::rename(encoded(journal).constData(), encoded(target).constData()) == 0
+                            : ProbeDiskWorker::writeDurably(target, memory);
+        if (kept) {
+            ProbeDiskWorker::syncPath(dir);
+            ProbeDiskWorker::syncPath(dataDir);
+        } else if (errors) {
+            errors(tr("Probe batch could not be moved aside to %1, records dropped: %2").arg(target).arg(records));
         }
-        if (!errors)
-            return;
-        if (kept)
-            errors(tr("Probe batch %1, moved aside to %2 for an operator: later batches go on").arg(reason, target));
-        else
-            errors(tr("Probe batch %1 and could not be kept, records dropped: %2")
-                       .arg(reason)
-                       .arg(countRecords(memory)));
     });
 }

@@ -69,7 +69,8 @@ public:
     using ErrorSink = std::function<void(const QString &)>;
 
     explicit ProbeRecordStore(const QString &dataDir, Limits limits = Limits(), ErrorSink errors = ErrorSink());
-    // Keeps what is still in memory as a batch on disk, when it can.
+    // Keeps what is still in memory as a batch on disk, when it can, and
+    // waits for the file work asked for until then.
     ~ProbeRecordStore();
     ProbeRecordStore(const ProbeRecordStore &) = delete;
     ProbeRecordStore &operator=(const ProbeRecordStore &) = delete;

@@ -183,12 +183,14 @@ TEST_F(ProbeDurabilityTest, ABatchRefusedForGoodIsSetAsideAndLaterLinesGoOn)
     writeLine(*host);
     EXPECT_EQ(host->reply("uninit", 20000).value("result").toInt(-1), 0) << log().toStdString();
     EXPECT_EQ(store.requestsTo("/probe").size(), 3u);
-    const QStringList aside = QDir(dataDir() + "/refused").entryList(QDir::Files);
+    const auto refusedFiles = [&] { return QDir(dataDir() + "/refused").entryList(QDir::Files); };
+    EXPECT_TRUE(host->loopUntil([&] { return !refusedFiles().isEmpty(); }, 5000));
+    const QStringList aside = refusedFiles();
     ASSERT_EQ(aside.size(), 1);
     QFile refused(dataDir() + "/refused/" + aside[0]);
     ASSERT_TRUE(refused.open(QIODevice::ReadOnly));
     EXPECT_TRUE(refused.readAll().startsWith("line-1|"));
-    EXPECT_TRUE(log().contains("ERROR root - Probe batch refused by the server 3 times in a row, moved aside to"));
+    EXPECT_TRUE(log().contains("ERROR root - Probe batch refused by the server 3 times in a row, moved aside to")) << log().toStdString();
     EXPECT_TRUE(host->lines("callback", "notify").last().value("text").toString().contains("moved aside"));
 
     written.clear();
@@ -204,6 +206,7 @@ TEST_F(ProbeDurabilityTest, ABatchRefusedForGoodIsSetAsideAndLaterLinesGoOn)
     ASSERT_TRUE(host->finish());
     EXPECT_TRUE(host->exitedCleanly()) << host->errorOutput().toStdString();
     EXPECT_EQ(QDir(dataDir() + "/refused").entryList(QDir::Files), aside);
+    EXPECT_TRUE(host->errorOutput().contains("nerova: ERROR Probe batch refused by the server 3 times in a row"));
 }
 
 } // namespace
