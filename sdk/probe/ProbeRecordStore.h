@@ -41,9 +41,12 @@ struct ProbeStoreLimits
 //   refused/N.batch   a batch the server refused again and again, kept for
 //                     an operator and counted in the disk bound
 //   oversized/NAME    a batch too large to send, kept for an operator
-//   T.csv, T.gz       the working files of one upload (Probe upload time),
-//                     deleted after each attempt; any found at start are
-//                     left over from a killed run
+//   T.csv, T.gz       the working files of one upload, named by its time
+//                     (a name as above): the batch's records (a second link
+//                     to the batch file where it can be) and their gzip
+//                     archive; deleted after each attempt, and any found at
+//                     start are left over from a killed run (a lone T.csv,
+//                     with one link, is a batch kept by an earlier version)
 //
 // Records the disk cannot take (full, unwritable, below the free-space
 // reserve, or owned by another process) wait in memory, in order after
@@ -112,7 +115,6 @@ public:
     ProbeDiskWorker &disk() { return *m_disk; }
     // Runs what finished file work hands back (call often on this thread).
     void collect() { m_disk->runFinished(); }
-    qint64 memoryBytes() const { return m_memoryBytes; }
 
     static int countRecords(const QByteArray &records);
 
