@@ -29,7 +29,7 @@ bool writeAll(int fd, const QByteArray &bytes)
 } // namespace
 
 ProbeDiskWorker::ProbeDiskWorker(const QString &dataDir, qint64 reserveBytes)
-    : m_dataDir(dataDir), m_reserveBytes(reserveBytes), m_thread([this] { run(); })
+    : m_dataDir(QFile::encodeName(dataDir)), m_reserveBytes(reserveBytes), m_thread([this] { run(); })
 {
 }
 
@@ -79,8 +79,9 @@ bool ProbeDiskWorker::isIdle() const
 
 void ProbeDiskWorker::setJournal(const QString &path)
 {
+    const QByteArray name = QFile::encodeName(path);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_journal = path;
+    m_journal = name;
 }
 
 void ProbeDiskWorker::run()
@@ -112,18 +113,25 @@ void ProbeDiskWorker::run()
     }
 }
 
-// A power loss loses at most about a second of records.
+// A power loss loses at most about a second of records. Plain system
+// calls only: a host that leaves without NV_Uninit tears Qt down while
+// this thread still runs.
 void ProbeDiskWorker::tick()
 {
-    QString journal;
+    QByteArray journal;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         journal = m_journal;
     }
-    if (m_dirty.exchange(false) && !journal.isEmpty())
-        syncPath(journal);
+    if (m_dirty.exchange(false) && !journal.isEmpty()) {
+        const int fd = ::open(journal.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::fdatasync(fd);
+            ::close(fd);
+        }
+    }
     struct statvfs volume {};
-    if (::statvfs(QFile::encodeName(m_dataDir).constData(), &volume) == 0)
+    if (::statvfs(m_dataDir.constData(), &volume) == 0)
         m_lowOnSpace = static_cast<qint64>(volume.f_bavail) * static_cast<qint64>(volume.f_frsize) < m_reserveBytes;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <atomic>
@@ -54,13 +55,13 @@ private:
     void run();
     void tick();
 
-    QString m_dataDir;
+    QByteArray m_dataDir; // file-system names, encoded once
     qint64 m_reserveBytes;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Task> m_tasks;
     std::vector<Continuation> m_finished;
-    QString m_journal;
+    QByteArray m_journal;
     bool m_stopping = false;
     bool m_busy = false;
     std::atomic<bool> m_dirty{false};

@@ -88,6 +88,7 @@ TEST_F(ProbeDurabilityTest, KilledAtRandomMomentsAndStartedAgainLosesNoLine)
         } else {
             host->send("quit");
             ASSERT_TRUE(host->finish());
+            EXPECT_TRUE(host->exitedCleanly()) << host->errorOutput().toStdString();
         }
     }
     auto host = startedHost();
