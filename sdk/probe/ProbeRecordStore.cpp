@@ -349,6 +349,9 @@ bool ProbeRecordStore::writeJournal(const QByteArray &records)
 // it first once it can, so that they stay in reading order.
 int ProbeRecordStore::append(const QByteArray &records)
 {
+    // Sealed batches let go of their copy in memory.
+    if (m_sealsPending > 0)
+        collect();
     m_unjournaled.append(records);
     m_memoryBytes += records.size();
     if (!writeJournal(m_unjournaled))
@@ -397,6 +400,7 @@ void ProbeRecordStore::sealJournal()
     m_journalBytes = 0;
     const QString target = batchPath(sequence);
     const QString dir = m_dataDir;
+    ++m_sealsPending;
     m_disk->post(ProbeDiskWorker::Task([this, journal, target, dir, sequence] {
         const bool ok = ProbeDiskWorker::syncPath(journal)
                      && ::rename(encoded(journal).constData(), encoded(target).constData()) == 0;
@@ -410,6 +414,7 @@ void ProbeRecordStore::sealJournal()
 // was lost (the data directory removed under the host) stays in memory.
 void ProbeRecordStore::sealed(qint64 sequence, bool ok)
 {
+    --m_sealsPending;
     for (Batch &batch : m_batches) {
         if (batch.sequence != sequence)
             continue;

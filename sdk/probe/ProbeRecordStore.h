@@ -150,6 +150,7 @@ private:
     qint64 m_journalBytes = 0;
     QByteArray m_journalCopy; // its records, until they are sealed on disk
     int m_journalRecords = 0;
+    int m_sealsPending = 0;
     // Records the journal could not take, in order after it.
     QByteArray m_unjournaled;
     qint64 m_memoryBytes = 0; // m_unjournaled plus batches held in memory

@@ -82,11 +82,16 @@ TEST(SerialPortListTest, VirtualPortsAndTheProbeDeviceIdentifier)
     qunsetenv("NEROVA_VIRTUAL_SERIAL");
 }
 
-// The store's files once its disk worker has done what it was asked.
-QStringList settledNames(ProbeRecordStore &store)
+void waitForDisk(ProbeRecordStore &store)
 {
     while (!store.disk().isIdle())
         QThread::msleep(1);
+}
+
+// The store's files once its disk worker has done what it was asked.
+QStringList settledNames(ProbeRecordStore &store)
+{
+    waitForDisk(store);
     store.collect();
     return namesIn(store.dataDir());
 }
@@ -146,6 +151,20 @@ TEST(ProbeRecordStoreTest, JournalOnDiskAtOnceBatchesAtEachCutOneOwner)
     store->removeOldest();
     EXPECT_EQ(settledNames(*store).size(), 1);
     EXPECT_EQ(readFile(store->batchPath(store->oldest().sequence)), "d|4\r\n");
+
+    // A journal that reaches the batch size is cut at once; once sealed,
+    // its batch lets go of its copy in memory at the next record.
+    ProbeStoreLimits small;
+    small.batch = 16;
+    ProbeRecordStore cutting(dir.path() + "/cutting", small);
+    cutting.append("0123456789|1\r\n");
+    cutting.append("abcdefghij|2\r\n");
+    ASSERT_EQ(cutting.batchCount(), 1u);
+    EXPECT_EQ(cutting.oldest().memory.size(), 28);
+    waitForDisk(cutting);
+    cutting.append("k|3\r\n");
+    EXPECT_TRUE(cutting.oldest().memory.isEmpty());
+    EXPECT_EQ(readFile(cutting.batchPath(cutting.oldest().sequence)), "0123456789|1\r\nabcdefghij|2\r\n");
 }
 
 // What a killed run leaves: a journal cut in its last record, a batch, a
