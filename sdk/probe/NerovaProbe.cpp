@@ -287,6 +287,9 @@ void NerovaProbe::packingFinished()
     case ProbeUploadJob::Outcome::Oversized:
         setAsideUploadedBatch(tr("too large to send (%1 bytes)").arg(m_job->bytes));
         break;
+    case ProbeUploadJob::Outcome::NoWholeRecord:
+        setAsideUploadedBatch(tr("holds no whole record (%1 bytes)").arg(m_job->bytes));
+        break;
     case ProbeUploadJob::Outcome::Failed:
         base().logInfo(tr("Failed to open file %1 when report probe data").arg(m_job->archivePath));
         m_job.reset();

@@ -53,7 +53,9 @@ bool ProbeUploadJob::readBatch(QString *source)
         break;
     }
     if (records.isEmpty()) {
-        outcome = Outcome::Missing;
+        // An empty file has nothing to lose; bytes without a record end
+        // are kept for an operator.
+        outcome = bytes > 0 ? Outcome::NoWholeRecord : Outcome::Missing;
         return false;
     }
     return true;

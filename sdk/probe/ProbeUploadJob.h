@@ -11,7 +11,7 @@
 // still sends.
 struct ProbeUploadJob
 {
-    enum class Outcome { Ready, Missing, Oversized, Failed };
+    enum class Outcome { Ready, Missing, Oversized, NoWholeRecord, Failed };
 
     // Inputs: the records when the batch has them in memory, else the
     // paths it may be found at (sealed first).

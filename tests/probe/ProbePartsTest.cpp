@@ -334,6 +334,12 @@ TEST(ProbeUploadJobTest, ArchivesTheBatchInMemoryAndNamesTheWorkingFiles)
     missing.batchPaths = QStringList{dir.path() + "/gone.batch"};
     missing.run();
     EXPECT_EQ(missing.outcome, ProbeUploadJob::Outcome::Missing);
+    writeFile(dir.path() + "/garbled.batch", "no record end");
+    ProbeUploadJob garbled;
+    garbled.batchPaths = QStringList{dir.path() + "/garbled.batch"};
+    garbled.maxBytes = 1024;
+    garbled.run();
+    EXPECT_EQ(garbled.outcome, ProbeUploadJob::Outcome::NoWholeRecord);
 }
 
 TEST(ProbeProtocolTest, OnlyAStateOfZeroIsAccepted)
