@@ -3,10 +3,13 @@
 //  - ingest at 100 times the device's line rate (115200 baud) for 10 s,
 //    counting lines lost or merged on the way to the server;
 //  - the longest time the host thread is blocked by one upload of 300 s of
-//    records at the full line rate (about 3.5 MB).
+//    records at the full line rate (about 3.5 MB);
+//  - the journal's cost on the host thread per record, one record a read
+//    (the way a slow device's lines come; its sync runs on another thread).
 #include "FakeStoreServer.h"
 #include "NerovaBase.h"
 #include "NerovaProbe.h"
+#include "ProbeRecordStore.h"
 #include "PseudoTerminal.h"
 
 #include <QCoreApplication>
@@ -189,6 +192,28 @@ void BM_HostThreadBlockedByOneUpload(benchmark::State &state)
     }
 }
 BENCHMARK(BM_HostThreadBlockedByOneUpload)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_JournalCostPerRecord(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    ProbeRecordStore store(dir.path() + "/data");
+    const QByteArray record = deviceLine(0).chopped(2) + "|1796787639365\r\n";
+    int64_t records = 0;
+    for (auto _ : state) {
+        store.append(record);
+        // A batch of an interval at a hundred times the line rate.
+        if (++records % 20000 == 0) {
+            state.PauseTiming();
+            store.cut();
+            while (store.hasBatches())
+                store.removeOldest();
+            state.ResumeTiming();
+        }
+    }
+    state.SetItemsProcessed(records);
+    state.SetBytesProcessed(records * record.size());
+}
+BENCHMARK(BM_JournalCostPerRecord)->Iterations(200000)->Unit(benchmark::kMicrosecond);
 
 void writeInstallation(const QString &root, const QString &server)
 {

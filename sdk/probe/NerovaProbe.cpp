@@ -8,12 +8,16 @@
 #include "TimerPeriod.h"
 #include "nerova.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
 #include <algorithm>
+#include <cstdio>
+#include <thread>
 
 namespace {
 
@@ -31,10 +35,24 @@ NerovaBase &base()
     return *NerovaBase::instance();
 }
 
+// A 4xx that speaks of the batch; a wrong address (404, 405) or a busy
+// server (408, 429) would set every batch aside in turn.
+bool isRefusalStatus(int status)
+{
+    return status >= 400 && status <= 499 && status != 404 && status != 405 && status != 408 && status != 429;
+}
+
+// What the installer must hear of, where a host may not show the log.
+void reportError(const QString &text)
+{
+    base().logError(text);
+    std::fprintf(stderr, "nerova: ERROR %s\n", text.toLocal8Bit().constData());
+}
+
 } // namespace
 
 NerovaProbe::NerovaProbe()
-    : m_records(base().dataDir())
+    : m_records(base().dataDir(), ProbeRecordStore::Limits(), reportError)
     , m_networkManager(new QNetworkAccessManager(this))
     , m_requestTimeoutMs(StoreRequest::defaultTimeoutMs)
 {
@@ -43,20 +61,39 @@ NerovaProbe::NerovaProbe()
     connect(&m_serialPort, &QSerialPort::errorOccurred, this, &NerovaProbe::TriggerSerialError);
     connect(&m_reportTimer, &QTimer::timeout, this, &NerovaProbe::TriggerReportProbe);
     connect(m_networkManager, &QNetworkAccessManager::finished, this, &NerovaProbe::TriggerReplyFinished);
-    connect(&m_packingPoll, &QTimer::timeout, this, &NerovaProbe::checkPacking);
-    m_records.removeStaleArchives();
+    connect(&m_packingPoll, &QTimer::timeout, this, [this] { m_records.collect(); });
+    if (!m_records.ownsDataDir())
+        notifyLater(NV_NOTIFY_PROBE_ERROR, tr("Probe records are kept in memory only: %1; run one host program per installation")
+                                               .arg(m_records.ownerProblem()));
 }
 
-// Records not yet accepted stay in the data directory for the next run:
-// the batch of an upload still under way, and those still in memory.
+// Every record read is in the journal already; an upload whose answer is
+// on its way gets a short wait, so that an accepted batch is not sent again
+// at the next start. The store keeps what is left.
 NerovaProbe::~NerovaProbe()
 {
-    m_networkManager->disconnect(this);
+    m_ending = true;
     m_serialPort.disconnect(this);
-    if (m_packingThread.joinable())
-        m_packingThread.join();
-    endUploadOnDestruction();
-    logDropped(m_records.flushMemory(now()), tr("they could not be kept"));
+    m_packingPoll.stop();
+    awaitAnswer();
+    m_networkManager->disconnect(this);
+}
+
+// The answer comes through events posted to the reply by the network
+// thread: those alone are delivered here, so no host code runs inside.
+void NerovaProbe::awaitAnswer()
+{
+    if (m_upload != Upload::Sending || !m_lastReply)
+        return;
+    QNetworkReply *reply = m_lastReply;
+    QDeadlineTimer deadline(answerWaitMs);
+    while (m_lastReply == reply && !reply->isFinished() && !deadline.hasExpired()) {
+        QCoreApplication::sendPostedEvents(reply, 0);
+        if (m_lastReply == reply && !reply->isFinished())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (m_lastReply == reply && !reply->isFinished())
+        base().logInfo(tr("Probe upload ended without its answer: its batch is sent again at the next start"));
 }
 
 void NerovaProbe::Start()
@@ -72,8 +109,8 @@ void NerovaProbe::Stop()
     closeLink();
 }
 
-// Every line the device completes becomes a record; an incomplete line
-// waits in the line reader.
+// Every line the device completes becomes a record in the journal; an
+// incomplete line waits in the line reader.
 void NerovaProbe::TriggerSerialReadReady()
 {
     const ProbeLineReader::Result read = m_lineReader.feed(m_serialPort.readAll(), now());
@@ -112,12 +149,18 @@ void NerovaProbe::TriggerCheckDevice()
 }
 
 // Ready once the port is open and set up: the port's own no-error signal
-// comes inside open(), before the port counts as open.
+// comes inside open(), before the port counts as open. A failed open is
+// one notice and one ERROR line, though Qt signals it inside open() too.
 void NerovaProbe::openLink(const SerialPortEntry &port)
 {
     m_serialPort.setPortName(port.systemLocation);
-    if (!m_serialPort.open(QIODevice::ReadOnly)) {
-        notifyLater(NV_NOTIFY_PROBE_ERROR, m_serialPort.errorString());
+    m_opening = true;
+    const bool opened = m_serialPort.open(QIODevice::ReadOnly);
+    m_opening = false;
+    if (!opened) {
+        const QString text = m_serialPort.errorString();
+        notifyLater(NV_NOTIFY_PROBE_ERROR, text);
+        base().logError(tr("Probe device error: %1, %2").arg(static_cast<int>(m_serialPort.error())).arg(text));
         return;
     }
     m_serialPort.setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);
@@ -146,6 +189,8 @@ void NerovaProbe::startReports()
 // A link error loses only the incomplete line; the records stay.
 void NerovaProbe::TriggerSerialError(QSerialPort::SerialPortError serialPortError)
 {
+    if (m_opening)
+        return;
     if (serialPortError == QSerialPort::NoError) {
         if (m_serialPort.isOpen())
             notifyLater(NV_NOTIFY_PROBE_READY, tr("Probe device is ready"));
@@ -169,68 +214,105 @@ void NerovaProbe::notifyLater(int code, const QString &text)
 void NerovaProbe::logDropped(int records, const QString &reason) const
 {
     if (records > 0)
-        base().logError(tr("Probe records dropped, %1: %2").arg(reason).arg(records));
+        reportError(tr("Probe records dropped, %1: %2").arg(reason).arg(records));
 }
 
+// At an interval the journal becomes a batch; the oldest batch held goes
+// out.
 void NerovaProbe::TriggerReportProbe()
 {
+    m_records.collect();
+    logDropped(m_records.cut(), tr("over the disk limit"));
     if (m_upload == Upload::Idle)
-        startUpload(true);
+        startUpload();
 }
 
-// One upload at a time. At an interval the records in memory become a batch
-// on disk; the oldest batch held goes out. The files and the body are made
-// on the packing thread.
-void NerovaProbe::startUpload(bool takeNewRecords)
+// One upload at a time. The batch is read, archived and put in a body on
+// the store's disk worker, after any file work asked for before it.
+void NerovaProbe::startUpload()
 {
-    auto job = std::make_shared<ProbeUploadJob>();
-    if (takeNewRecords && !m_records.memory().isEmpty()) {
-        job->newBatchPath = m_records.newCsvPath(now());
-        job->records = m_records.takeMemory();
-    }
-    const QStringList held = m_records.heldFiles();
-    job->csvPath = held.isEmpty() ? job->newBatchPath : held.first();
-    if (job->csvPath.isEmpty())
+    if (m_ending || m_upload != Upload::Idle || !m_records.hasBatches())
         return;
-    job->archivePath = ProbeRecordStore::archivePathFor(job->csvPath);
+    const ProbeRecordStore::Batch &batch = m_records.oldest();
+    auto job = std::make_shared<ProbeUploadJob>();
+    job->records = batch.memory;
+    if (batch.onDisk)
+        job->batchPaths = QStringList{m_records.batchPath(batch.sequence), m_records.journalPath(batch.sequence)};
+    job->maxBytes = m_records.limits().batch;
+    // Another process's data directory is not touched, not even for these.
+    if (m_records.ownsDataDir()) {
+        const qint64 uploadTime = m_records.nextSequence();
+        job->csvPath = m_records.workingPath(uploadTime, ".csv");
+        job->archivePath = m_records.workingPath(uploadTime, ".gz");
+    }
     job->storeNumber = base().config()->deviceId;
-    job->store = &m_records;
     m_job = job;
+    m_jobSequence = batch.sequence;
     m_upload = Upload::Packing;
-    m_packed = false;
-    m_packingThread = std::thread([this, job] {
+    m_records.disk().post(ProbeDiskWorker::Task([this, job] {
         job->run();
-        m_packed = true;
-    });
+        return ProbeDiskWorker::Continuation([this] { packingFinished(); });
+    }));
     m_packingPoll.start(packingPollMs);
 }
 
-void NerovaProbe::checkPacking()
+// Later, from the event loop: a long run of batches that cannot go out
+// does not recurse.
+void NerovaProbe::startUploadLater()
 {
-    if (!m_packed)
-        return;
-    m_packingPoll.stop();
-    m_packingThread.join();
-    packingFinished();
+    QMetaObject::invokeMethod(this, [this] { startUpload(); }, Qt::QueuedConnection);
+}
+
+// The batch may have been dropped meanwhile (over a bound).
+bool NerovaProbe::isUploadedBatchOldest() const
+{
+    return m_records.hasBatches() && m_records.oldest().sequence == m_jobSequence;
 }
 
 void NerovaProbe::packingFinished()
 {
-    logDropped(m_job->droppedRecords, tr("over the disk limit"));
+    m_packingPoll.stop();
+    for (const QString &path : m_job->unwritten)
+        base().logInfo(tr("Failed to open file %1 when report probe data").arg(path));
     switch (m_job->outcome) {
-    case ProbeUploadJob::Outcome::CsvFailed:
-        base().logInfo(tr("Failed to open file %1 when report probe data").arg(m_job->newBatchPath));
-        logDropped(m_records.restore(m_job->records), tr("over the memory limit"));
-        break;
-    case ProbeUploadJob::Outcome::ArchiveFailed:
-        base().logInfo(tr("Failed to open file %1 when report probe data").arg(m_job->archivePath));
-        break;
     case ProbeUploadJob::Outcome::Ready:
         sendUpload();
+        return;
+    case ProbeUploadJob::Outcome::Missing:
+        if (isUploadedBatchOldest()) {
+            logDropped(qMax(0, m_records.oldest().records), tr("their batch file is gone"));
+            m_records.removeOldest();
+        }
+        break;
+    case ProbeUploadJob::Outcome::Oversized:
+        setAsideUploadedBatch(tr("too large to send (%1 bytes)").arg(m_job->bytes));
+        break;
+    case ProbeUploadJob::Outcome::NoWholeRecord:
+        setAsideUploadedBatch(tr("holds no whole record (%1 bytes)").arg(m_job->bytes));
+        break;
+    case ProbeUploadJob::Outcome::Failed:
+        base().logInfo(tr("Failed to open file %1 when report probe data").arg(m_job->archivePath));
+        m_job.reset();
+        m_upload = Upload::Idle;
         return;
     }
     m_job.reset();
     m_upload = Upload::Idle;
+    startUploadLater();
+}
+
+void NerovaProbe::setAsideUploadedBatch(const QString &reason)
+{
+    if (!isUploadedBatchOldest())
+        return;
+    m_records.setAsideOldest(reason);
+    notifySetAside(reason);
+}
+
+void NerovaProbe::notifySetAside(const QString &reason)
+{
+    notifyLater(NV_NOTIFY_PROBE_ERROR, tr("Probe batch %1, moved aside under %2 for an operator; later batches go on")
+                                           .arg(reason, m_records.dataDir()));
 }
 
 void NerovaProbe::sendUpload()
@@ -243,49 +325,75 @@ void NerovaProbe::sendUpload()
     m_lastReply = StoreRequest::post(*m_networkManager, request, m_job->body);
     m_job->body.clear();
     m_upload = Upload::Sending;
+    removeWorkingFiles();
 }
 
-// Only an answer with "state" 0 takes the records off the disk.
+// The CSV file, then the archive; the batch itself stays until accepted.
+void NerovaProbe::removeWorkingFiles() const
+{
+    if (m_job->csvPath.isEmpty())
+        return;
+    QFile::remove(m_job->csvPath);
+    QFile::remove(m_job->archivePath);
+}
+
+// Only an answer with "state" 0 takes the records off the disk; a server
+// that turns them down (a non-zero state, most of HTTP 4xx) has refused
+// them, while a network failure or a broken server (5xx, no state) has not.
+NerovaProbe::Verdict NerovaProbe::verdictOf(QNetworkReply *reply, QString *failure) const
+{
+    const ProbeProtocol::Answer answer = ProbeProtocol::answer(StoreRequest::answerBody(reply));
+    base().logTrace(tr("Report probe data: %1, %2").arg(answer.state).arg(answer.msg));
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (isRefusalStatus(status)) {
+        *failure = QStringLiteral("HTTP status %1").arg(status);
+        return Verdict::Refused;
+    }
+    if (StoreRequest::errorNumber(reply) != QNetworkReply::NoError) {
+        *failure = StoreRequest::errorText(reply);
+        return Verdict::Failed;
+    }
+    if (status < 200 || status > 299) {
+        *failure = QStringLiteral("HTTP status %1").arg(status);
+        return Verdict::Failed;
+    }
+    if (answer.accepted)
+        return Verdict::Accepted;
+    *failure = QStringLiteral("state %1, %2").arg(answer.state).arg(answer.msg);
+    return answer.refused ? Verdict::Refused : Verdict::Failed;
+}
+
 void NerovaProbe::TriggerReplyFinished(QNetworkReply *reply)
 {
     reply->deleteLater();
     if (reply != m_lastReply)
         return;
     m_lastReply = nullptr;
-    const ProbeProtocol::Answer answer = ProbeProtocol::answer(StoreRequest::answerBody(reply));
-    base().logTrace(tr("Report probe data: %1, %2").arg(answer.state).arg(answer.msg));
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     QString failure;
-    if (StoreRequest::errorNumber(reply) != QNetworkReply::NoError)
-        failure = StoreRequest::errorText(reply);
-    else if (status < 200 || status > 299)
-        failure = QStringLiteral("HTTP status %1").arg(status);
-    else if (!answer.accepted)
-        failure = QStringLiteral("state %1, %2").arg(answer.state).arg(answer.msg);
-    finishUpload(failure);
+    const Verdict verdict = verdictOf(reply, &failure);
+    finishUpload(verdict, failure);
 }
 
-void NerovaProbe::finishUpload(const QString &failure)
+void NerovaProbe::finishUpload(Verdict verdict, const QString &failure)
 {
-    QFile::remove(m_job->archivePath);
-    if (failure.isEmpty())
-        QFile::remove(m_job->csvPath);
-    else
-        base().logInfo(tr("Probe data kept for the next upload: %1").arg(failure));
     m_job.reset();
     m_upload = Upload::Idle;
+    m_records.collect();
+    if (!failure.isEmpty())
+        base().logInfo(tr("Probe data kept for the next upload: %1").arg(failure));
+    if (!isUploadedBatchOldest())
+        return;
+    bool goOn = false;
+    if (verdict == Verdict::Accepted) {
+        m_records.removeOldest();
+        goOn = true;
+    } else if (verdict == Verdict::Refused && m_records.refuseOldest()) {
+        notifySetAside(tr("refused by the server %1 times in a row").arg(m_records.limits().refusals));
+        goOn = true;
+    }
     // Batches held from earlier go out without waiting for the next
     // interval; records read since this one started wait for it, or a
     // steady stream of lines would keep an upload going all the time.
-    if (failure.isEmpty() && m_reportTimer.isActive() && !m_records.heldFiles().isEmpty())
-        startUpload(false);
-}
-
-void NerovaProbe::endUploadOnDestruction()
-{
-    if (!m_job)
-        return;
-    if (m_upload == Upload::Packing && m_job->outcome == ProbeUploadJob::Outcome::CsvFailed)
-        m_records.restore(m_job->records);
-    QFile::remove(m_job->archivePath);
+    if (goOn && m_reportTimer.isActive())
+        startUpload();
 }

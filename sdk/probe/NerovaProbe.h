@@ -7,9 +7,7 @@
 #include <QSerialPort>
 #include <QTimer>
 
-#include <atomic>
 #include <memory>
-#include <thread>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -37,6 +35,9 @@ public:
     // The transfer time-out of an upload (30 s unless set).
     void setRequestTimeout(int milliseconds) { m_requestTimeoutMs = milliseconds; }
 
+    // How long NV_Uninit waits for the answer to an upload under way.
+    static constexpr int answerWaitMs = 3000;
+
 public slots:
     void TriggerSerialReadReady();
     void TriggerCheckDevice();
@@ -46,18 +47,24 @@ public slots:
 
 private:
     enum class Upload { Idle, Packing, Sending };
+    enum class Verdict { Accepted, Refused, Failed };
 
     void openLink(const SerialPortEntry &port);
     void closeLink();
     void startReports();
     void notifyLater(int code, const QString &text);
-    void startUpload(bool takeNewRecords);
-    void checkPacking();
+    void startUpload();
+    void startUploadLater();
     void packingFinished();
     void sendUpload();
-    void finishUpload(const QString &failure);
+    void removeWorkingFiles() const;
+    bool isUploadedBatchOldest() const;
+    Verdict verdictOf(QNetworkReply *reply, QString *failure) const;
+    void finishUpload(Verdict verdict, const QString &failure);
+    void setAsideUploadedBatch(const QString &reason);
+    void notifySetAside(const QString &reason);
     void logDropped(int records, const QString &where) const;
-    void endUploadOnDestruction();
+    void awaitAnswer();
 
     ProbeLineReader m_lineReader;
     ProbeRecordStore m_records;
@@ -69,9 +76,12 @@ private:
     int m_requestTimeoutMs;
     Upload m_upload = Upload::Idle;
     std::shared_ptr<ProbeUploadJob> m_job;
-    // The packing runs on a thread of its own, joined once it has said it
-    // is done (the host thread looks every few milliseconds meanwhile).
-    std::thread m_packingThread;
-    std::atomic<bool> m_packed{false};
+    qint64 m_jobSequence = -1;
+    // The packing runs on the store's disk worker; the host thread looks
+    // for its end every few milliseconds meanwhile.
     QTimer m_packingPoll;
+    // Qt reports a failed open() through the error signal inside it: the
+    // check that opens reports it once.
+    bool m_opening = false;
+    bool m_ending = false;
 };

@@ -1,6 +1,6 @@
 #include "ProbeArchive.h"
 
-#include <QFile>
+#include <QByteArray>
 
 #include <zlib.h>
 
@@ -48,38 +48,17 @@ private:
     bool m_ok = false;
 };
 
-bool copyCompressed(QFile &in, QFile &out)
+} // namespace
+
+bool ProbeArchive::compress(const QByteArray &data, QByteArray *archive)
 {
     Deflater deflater;
     if (!deflater.isValid())
         return false;
-    auto write = [&out](const char *data, qint64 size) { return out.write(data, size) == size; };
-    QByteArray buffer(chunkBytes, Qt::Uninitialized);
-    for (;;) {
-        const qint64 read = in.read(buffer.data(), buffer.size());
-        if (read < 0)
-            return false;
-        const bool last = in.atEnd() || read == 0;
-        if (!deflater.run(buffer.constData(), read, last, write))
-            return false;
-        if (last)
-            return true;
-    }
-}
-
-} // namespace
-
-bool ProbeArchive::compressFile(const QString &source, const QString &target)
-{
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        return false;
-    QFile out(target);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    if (copyCompressed(in, out) && out.flush())
+    archive->clear();
+    archive->reserve(data.size() / 4 + 64);
+    return deflater.run(data.constData(), data.size(), true, [archive](const char *bytes, qint64 size) {
+        archive->append(bytes, static_cast<int>(size));
         return true;
-    out.close();
-    out.remove();
-    return false;
+    });
 }

@@ -1,13 +1,12 @@
 #pragma once
 
-#include <QString>
+#include <QByteArray>
 
 // gzip archives (RFC 1952) written in-process with zlib.
 class ProbeArchive
 {
 public:
-    // Compresses the file at source into a single-member gzip archive at
-    // target (replacing it). False when either file cannot be used; a
-    // partly written target is removed.
-    static bool compressFile(const QString &source, const QString &target);
+    // A single-member gzip archive of data, made in memory so that a full
+    // disk can still send; false when zlib fails.
+    static bool compress(const QByteArray &data, QByteArray *archive);
 };

@@ -7,14 +7,18 @@
 
 namespace {
 
-// 0 as a number or as decimal text; an absent or other "state" is not.
-bool isZeroState(const QJsonValue &state)
+enum class State { Absent, Zero, Other };
+
+// A number, or a number as decimal text; anything else counts as absent.
+State stateOf(const QJsonValue &state)
 {
     if (state.isDouble())
-        return state.toDouble() == 0;
+        return state.toDouble() == 0 ? State::Zero : State::Other;
     bool ok = false;
     const int number = state.toString().trimmed().toInt(&ok);
-    return state.isString() && ok && number == 0;
+    if (!state.isString() || !ok)
+        return State::Absent;
+    return number == 0 ? State::Zero : State::Other;
 }
 
 } // namespace
@@ -33,6 +37,8 @@ ProbeProtocol::Answer ProbeProtocol::answer(const QByteArray &body)
     Answer answer;
     answer.state = StoreProtocol::tradeState(object);
     answer.msg = object.value(QStringLiteral("msg")).toString();
-    answer.accepted = isZeroState(object.value(QStringLiteral("state")));
+    const State state = stateOf(object.value(QStringLiteral("state")));
+    answer.accepted = state == State::Zero;
+    answer.refused = state == State::Other;
     return answer;
 }

@@ -2,55 +2,86 @@
 
 #include "ProbeArchive.h"
 #include "ProbeProtocol.h"
-#include "ProbeRecordStore.h"
 
-#include <QDir>
 #include <QFile>
 
-// Nothing may escape the packing thread; out of memory counts as a failed
-// archive, or as a failed CSV file while the records are not on disk yet.
+#include <unistd.h>
+
+// Nothing may escape the disk worker; out of memory fails this attempt.
 void ProbeUploadJob::run()
 {
     try {
         pack();
     } catch (...) {
         body.clear();
-        const bool recordsKept = records.isEmpty() || QFile::exists(newBatchPath);
-        outcome = recordsKept ? Outcome::ArchiveFailed : Outcome::CsvFailed;
+        outcome = Outcome::Failed;
     }
 }
 
 void ProbeUploadJob::pack()
 {
-    if (!records.isEmpty() && !writeCsv()) {
-        outcome = Outcome::CsvFailed;
+    QString source;
+    if (records.isEmpty() && !readBatch(&source))
         return;
-    }
-    droppedRecords = store->enforceDiskLimit(csvPath);
+    bytes = records.size();
     QByteArray archive;
-    if (!ProbeArchive::compressFile(csvPath, archivePath) || !readArchive(&archive)) {
-        QFile::remove(archivePath);
-        outcome = Outcome::ArchiveFailed;
+    if (!ProbeArchive::compress(records, &archive)) {
+        outcome = Outcome::Failed;
         return;
     }
+    writeWorkingFiles(source, archive);
     body = ProbeProtocol::uploadBody(storeNumber, archive);
+    records.clear();
 }
 
-bool ProbeUploadJob::writeCsv()
+// A batch ends at its last whole record, whatever a failed write left.
+bool ProbeUploadJob::readBatch(QString *source)
 {
-    QDir().mkpath(store->dataDir());
-    QFile file(newBatchPath);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(records) == records.size() && file.flush())
-        return true;
-    file.remove();
-    return false;
-}
-
-bool ProbeUploadJob::readArchive(QByteArray *archive) const
-{
-    QFile file(archivePath);
-    if (!file.open(QIODevice::ReadOnly))
+    for (const QString &path : batchPaths) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        bytes = file.size();
+        if (bytes > maxBytes) {
+            outcome = Outcome::Oversized;
+            return false;
+        }
+        records = file.readAll();
+        const int lastEnd = records.lastIndexOf("\r\n");
+        records.truncate(lastEnd < 0 ? 0 : lastEnd + 2);
+        *source = path;
+        break;
+    }
+    if (records.isEmpty()) {
+        // An empty file has nothing to lose; bytes without a record end
+        // are kept for an operator.
+        outcome = bytes > 0 ? Outcome::NoWholeRecord : Outcome::Missing;
         return false;
-    *archive = file.readAll();
+    }
     return true;
+}
+
+// The CSV file is a second name of the batch file where it can be: no
+// space needed, and a start-up tells a left-over one by its link count.
+void ProbeUploadJob::writeWorkingFiles(const QString &source, const QByteArray &archive)
+{
+    if (csvPath.isEmpty())
+        return;
+    const bool linked = !source.isEmpty()
+                     && ::link(QFile::encodeName(source).constData(), QFile::encodeName(csvPath).constData()) == 0;
+    if (!linked) {
+        QFile csv(csvPath);
+        if (!csv.open(QIODevice::WriteOnly | QIODevice::Truncate) || csv.write(records) != records.size()
+            || !csv.flush()) {
+            csv.close();
+            QFile::remove(csvPath);
+            unwritten << csvPath;
+        }
+    }
+    QFile gz(archivePath);
+    if (!gz.open(QIODevice::WriteOnly | QIODevice::Truncate) || gz.write(archive) != archive.size() || !gz.flush()) {
+        gz.close();
+        QFile::remove(archivePath);
+        unwritten << archivePath;
+    }
 }

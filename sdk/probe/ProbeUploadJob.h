@@ -2,35 +2,36 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
-class ProbeRecordStore;
-
-// The file work of one upload, done away from the host thread: the CSV
-// file of the records in memory, the gzip archive of the batch to send,
-// and the request body that carries the archive.
+// The file work of one upload, done on the store's disk worker: the
+// batch's records (from memory, or read from its file), the working files
+// T.csv and T.gz, and the request body that carries the archive. The
+// archive is made in memory, so a disk too full for the working files
+// still sends.
 struct ProbeUploadJob
 {
-    enum class Outcome { Ready, CsvFailed, ArchiveFailed };
+    enum class Outcome { Ready, Missing, Oversized, NoWholeRecord, Failed };
 
-    // Inputs: records from memory, kept first as a new batch at
-    // newBatchPath (none when empty); then the batch at csvPath (the
-    // oldest one held) is archived and sent.
+    // Inputs: the records when the batch has them in memory, else the
+    // paths it may be found at (sealed first).
     QByteArray records;
-    QString newBatchPath;
-    QString csvPath;
+    QStringList batchPaths;
+    qint64 maxBytes = 0;
+    QString csvPath; // working files; none when empty
     QString archivePath;
     QString storeNumber;
-    const ProbeRecordStore *store = nullptr;
 
     // Results.
     Outcome outcome = Outcome::Ready;
     QByteArray body;
-    int droppedRecords = 0; // held records deleted to keep within the disk bound
+    qint64 bytes = 0;
+    QStringList unwritten; // working files that could not be written
 
     void run();
 
 private:
     void pack();
-    bool writeCsv();
-    bool readArchive(QByteArray *archive) const;
+    bool readBatch(QString *source);
+    void writeWorkingFiles(const QString &source, const QByteArray &archive);
 };

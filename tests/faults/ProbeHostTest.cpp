@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include <set>
+
 namespace {
 
 const char probeId[] = "4660-22136";
@@ -39,11 +41,11 @@ QString ProbeHostTest::configText(const QString &probePath) const
               .arg(store.baseUrl(), probeId, probePath);
 }
 
-std::unique_ptr<HostProcess> ProbeHostTest::launchedHost()
+std::unique_ptr<HostProcess> ProbeHostTest::launchedHost(const QString &tty)
 {
     auto host = std::make_unique<HostProcess>(
         HostProcess::Kind::C,
-        QStringList{QString("NEROVA_VIRTUAL_SERIAL=%1/probe-tty@%2@Test probe").arg(install.path(), probeId)});
+        QStringList{QString("NEROVA_VIRTUAL_SERIAL=%1/%3@%2@Test probe").arg(install.path(), probeId, tty)});
     EXPECT_TRUE(host->isLoaded());
     EXPECT_EQ(host->run("init"), 0);
     return host;
@@ -56,11 +58,20 @@ void ProbeHostTest::startWorkers(HostProcess &host)
     EXPECT_TRUE(host.loopUntil([&] { return notices(host, 6203) > ready; }, 10000)) << log().toStdString();
 }
 
-std::unique_ptr<HostProcess> ProbeHostTest::startedHost()
+std::unique_ptr<HostProcess> ProbeHostTest::startedHost(const QString &tty)
 {
-    auto host = launchedHost();
+    auto host = launchedHost(tty);
     EXPECT_EQ(logIn(*host).value("code").toInt(-1), 0);
     startWorkers(*host);
+    return host;
+}
+
+std::unique_ptr<HostProcess> ProbeHostTest::startedHostPastItsFirstBatch()
+{
+    auto host = startedHost();
+    writeLine(*host);
+    EXPECT_TRUE(allLinesArrive(*host));
+    EXPECT_TRUE(batchesAccepted(*host));
     return host;
 }
 
@@ -83,8 +94,13 @@ int ProbeHostTest::notices(HostProcess &host, int code)
 
 void ProbeHostTest::writeLine(HostProcess &host)
 {
-    written.push_back("line-" + std::to_string(written.size() + 1));
-    EXPECT_TRUE(device.write(QByteArray::fromStdString(written.back() + "\r\n")));
+    writeLine(host, device, "line-");
+}
+
+void ProbeHostTest::writeLine(HostProcess &host, PseudoTerminal &terminal, const std::string &prefix)
+{
+    written.push_back(prefix + std::to_string(written.size() + 1));
+    EXPECT_TRUE(terminal.write(QByteArray::fromStdString(written.back() + "\r\n")));
     host.run("loop 100");
 }
 
@@ -111,6 +127,31 @@ std::vector<std::string> ProbeHostTest::uploadedLines(size_t first) const
         text += line + " ";
     return ::testing::AssertionFailure() << written.size() << " lines written, accepted uploads hold: " << text
                                          << "\n" << log().toStdString();
+}
+
+::testing::AssertionResult ProbeHostTest::allLinesArriveAtLeastOnce(HostProcess &host, int *repeats)
+{
+    const auto firstArrivals = [&] {
+        std::vector<std::string> first;
+        std::set<std::string> seen;
+        *repeats = 0;
+        for (const std::string &line : uploadedLines()) {
+            if (seen.insert(line).second)
+                first.push_back(line);
+            else
+                ++*repeats;
+        }
+        return first;
+    };
+    host.loopUntil([&] { return firstArrivals().size() >= written.size(); }, 30000);
+    const std::vector<std::string> arrived = firstArrivals();
+    if (arrived == written)
+        return ::testing::AssertionSuccess();
+    std::string text;
+    for (const std::string &line : arrived)
+        text += line + " ";
+    return ::testing::AssertionFailure() << written.size() << " lines written, first arrivals: " << text << "\n"
+                                         << log().toStdString();
 }
 
 bool ProbeHostTest::writeThroughFailedUploads(HostProcess &host, const QString &failureText, int uploads)

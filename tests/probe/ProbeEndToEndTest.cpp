@@ -209,7 +209,7 @@ TEST_F(ProbeEndToEndTest, RecordsAreKeptUntilTheServerAcceptsThem)
     first->run("loop 200");
     EXPECT_EQ(first->run("uninit"), 0);
     expectCleanExit(*first);
-    EXPECT_FALSE(QDir(install.path() + "/data").entryList({"*.csv"}).isEmpty());
+    EXPECT_FALSE(QDir(install.path() + "/data").entryList({"*.batch", "*.journal"}).isEmpty());
 
     const size_t failedBefore = store.requestsTo("/probe").size();
     store.queue("/probe", FakeStoreServer::Answer{200, R"({"state":1,"msg":"busy"})"});
@@ -290,6 +290,25 @@ TEST_F(ProbeEndToEndTest, UnpluggingDisablingAndReplugging)
     configure(true);
     ASSERT_TRUE(waitForNotices(*host, 6203, 3));
     EXPECT_TRUE(holdsOpen(host->pid(), device->devicePath()));
+    EXPECT_EQ(host->run("uninit"), 0);
+    expectCleanExit(*host);
+}
+
+// A port that is listed but is no terminal fails to open at every check:
+// one notice and one ERROR line each time, though Qt signals it twice.
+TEST_F(ProbeEndToEndTest, APortThatFailsToOpenGivesOneNoticeAndOneErrorPerCheck)
+{
+    QFile notATerminal(linkPath());
+    ASSERT_TRUE(notATerminal.open(QIODevice::WriteOnly));
+    notATerminal.close();
+    auto host = startedHost();
+    host->run("loop 2500");
+    EXPECT_EQ(host->run("stop"), 0);
+    host->run("loop 200");
+    const int checks = log().count("Probe device found: ");
+    EXPECT_GE(checks, 2);
+    EXPECT_EQ(notices(*host, 6204), checks);
+    EXPECT_EQ(log().count("ERROR root - Probe device error: "), checks) << log().toStdString();
     EXPECT_EQ(host->run("uninit"), 0);
     expectCleanExit(*host);
 }

@@ -6,13 +6,22 @@
 #include "ProbeUploadJob.h"
 #include "SerialPortList.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <mutex>
 #include <ostream>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 inline void PrintTo(const QString &text, std::ostream *out)
 {
@@ -73,101 +82,264 @@ TEST(SerialPortListTest, VirtualPortsAndTheProbeDeviceIdentifier)
     qunsetenv("NEROVA_VIRTUAL_SERIAL");
 }
 
-TEST(ProbeRecordStoreTest, MemoryDropsTheOldestWholeRecordsPastItsBound)
+void waitForDisk(ProbeRecordStore &store)
 {
-    ProbeRecordStore store(QDir::tempPath(), 30);
-    EXPECT_EQ(store.append("r1|1\r\nr2|1\r\nr3|1\r\n"), 0);
-    EXPECT_EQ(store.append("r4|2\r\nr5|2\r\nr6|2\r\n"), 1); // 36 bytes: one record goes
-    EXPECT_EQ(store.memory(), "r2|1\r\nr3|1\r\nr4|2\r\nr5|2\r\nr6|2\r\n");
-    const QByteArray taken = store.takeMemory();
-    EXPECT_TRUE(store.memory().isEmpty());
-    store.append("r7|3\r\n");
-    // Records taken back come before the newer ones; the oldest give way.
-    EXPECT_EQ(store.restore(taken), 1);
-    EXPECT_EQ(store.memory(), "r3|1\r\nr4|2\r\nr5|2\r\nr6|2\r\nr7|3\r\n");
+    while (!store.disk().isIdle())
+        QThread::msleep(1);
 }
 
-TEST(ProbeRecordStoreTest, HeldBatchesOnDiskOldestFirstWithinTheDiskBound)
+// The store's files once its disk worker has done what it was asked.
+QStringList settledNames(ProbeRecordStore &store)
+{
+    waitForDisk(store);
+    store.collect();
+    return namesIn(store.dataDir());
+}
+
+struct StoreErrors
+{
+    QStringList lines;
+    std::mutex mutex;
+    ProbeRecordStore::ErrorSink sink()
+    {
+        return [this](const QString &text) {
+            std::lock_guard<std::mutex> lock(mutex);
+            lines << text;
+        };
+    }
+    QString all()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return lines.join('\n');
+    }
+};
+
+// Records are on disk the moment they are read; each interval's cut makes
+// a batch; a second store on the same directory touches nothing.
+TEST(ProbeRecordStoreTest, JournalOnDiskAtOnceBatchesAtEachCutOneOwner)
 {
     QTemporaryDir dir;
-    ProbeRecordStore store(dir.path() + "/data", 1024, 30);
-    EXPECT_FALSE(store.hasRecords());
-    // The data directory is made when records are first kept.
-    store.append("a|1\r\nb|1\r\n");
-    EXPECT_EQ(store.flushMemory(1000), 0);
-    EXPECT_TRUE(store.memory().isEmpty());
-    store.append("c|2\r\n");
-    EXPECT_EQ(store.flushMemory(1000), 0); // same millisecond: the next free name
-    store.append("d|3\r\n");
-    EXPECT_EQ(store.flushMemory(999), 0);
-    const QString data = store.dataDir();
-    writeFile(data + "/notes.csv", "x");
-    writeFile(data + "/5.gz", "stale");
-    writeFile(data + "/5.gz.keep", "other");
-    EXPECT_EQ(store.heldFiles(), (QStringList{data + "/999.csv", data + "/1000.csv", data + "/1001.csv"}));
-    EXPECT_EQ(readFile(data + "/1000.csv"), "a|1\r\nb|1\r\n");
-    EXPECT_TRUE(store.hasRecords());
-    EXPECT_EQ(store.newCsvPath(5), data + "/6.csv"); // 5.gz is taken
+    StoreErrors errors;
+    auto store = std::make_unique<ProbeRecordStore>(dir.path() + "/data", ProbeStoreLimits(), errors.sink());
+    EXPECT_TRUE(store->ownsDataDir());
+    EXPECT_EQ(store->append("a|1\r\nb|1\r\n"), 0);
+    store->append("c|2\r\n");
+    const QStringList journal = settledNames(*store);
+    ASSERT_EQ(journal.size(), 1);
+    EXPECT_TRUE(journal[0].endsWith(".journal"));
+    EXPECT_EQ(readFile(store->dataDir() + "/" + journal[0]), "a|1\r\nb|1\r\nc|2\r\n");
 
-    store.removeStaleArchives();
-    EXPECT_EQ(namesIn(data), (QStringList{"1000.csv", "1001.csv", "5.gz.keep", "999.csv", "notes.csv"}));
+    ProbeRecordStore second(store->dataDir(), ProbeStoreLimits(), errors.sink());
+    EXPECT_FALSE(second.ownsDataDir());
+    EXPECT_TRUE(errors.all().contains("in use by process " + QString::number(QCoreApplication::applicationPid())));
+    second.append("other|3\r\n");
+    second.cut();
+    ASSERT_TRUE(second.hasBatches());
+    EXPECT_EQ(second.oldest().memory, "other|3\r\n");
 
-    // Over the disk bound the oldest batches go, but never the one kept.
-    store.append("e|4\r\nf|4\r\ng|4\r\nh|4\r\n");
-    EXPECT_EQ(store.flushMemory(2000), 3); // 999.csv (d), then 1000.csv (a, b): 40 bytes, then 25
-    EXPECT_EQ(store.heldFiles(), (QStringList{data + "/1001.csv", data + "/2000.csv"}));
-    EXPECT_EQ(store.enforceDiskLimit(data + "/1001.csv"), 0);
-    ProbeRecordStore tight(data, 1024, 1);
-    EXPECT_EQ(tight.enforceDiskLimit(data + "/1001.csv"), 4);
-    EXPECT_EQ(tight.heldFiles(), QStringList{data + "/1001.csv"});
+    EXPECT_EQ(store->cut(), 0);
+    store->append("d|4\r\n");
+    store->cut();
+    ASSERT_EQ(store->batchCount(), 2u);
+    const QStringList batches = settledNames(*store);
+    EXPECT_EQ(batches.size(), 2);
+    EXPECT_EQ(second.oldest().memory, "other|3\r\n");
+    const ProbeRecordStore::Batch &oldest = store->oldest();
+    EXPECT_TRUE(oldest.memory.isEmpty()); // read from disk from now on
+    EXPECT_EQ(readFile(store->batchPath(oldest.sequence)), "a|1\r\nb|1\r\nc|2\r\n");
+    EXPECT_EQ(oldest.records, 3);
+    store->removeOldest();
+    EXPECT_EQ(settledNames(*store).size(), 1);
+    EXPECT_EQ(readFile(store->batchPath(store->oldest().sequence)), "d|4\r\n");
+
+    // A journal that reaches the batch size is cut at once; once sealed,
+    // its batch lets go of its copy in memory at the next record.
+    ProbeStoreLimits small;
+    small.batch = 16;
+    ProbeRecordStore cutting(dir.path() + "/cutting", small);
+    cutting.append("0123456789|1\r\n");
+    cutting.append("abcdefghij|2\r\n");
+    ASSERT_EQ(cutting.batchCount(), 1u);
+    EXPECT_EQ(cutting.oldest().memory.size(), 28);
+    waitForDisk(cutting);
+    cutting.append("k|3\r\n");
+    EXPECT_TRUE(cutting.oldest().memory.isEmpty());
+    EXPECT_EQ(readFile(cutting.batchPath(cutting.oldest().sequence)), "0123456789|1\r\nabcdefghij|2\r\n");
 }
 
-TEST(ProbeUploadJobTest, WritesTheBatchArchivesItAndBuildsTheBody)
+// What a killed run leaves: a journal cut in its last record, a batch, a
+// batch of the earlier version, working files, a batch too large; and
+// foreign files. Names stay in reading order when the clock is behind the
+// last one.
+TEST(ProbeRecordStoreTest, AStartAfterAKillRecoversEveryWholeRecord)
+{
+    QTemporaryDir dir;
+    const QString data = dir.path() + "/data";
+    QDir().mkpath(data);
+    const qint64 future = QDateTime::currentMSecsSinceEpoch() + 86400000;
+    writeFile(data + "/300.batch", "b1|1\r\n");
+    writeFile(data + "/200.csv", "legacy|0\r\n");
+    writeFile(data + "/400.journal", "j1|2\r\nj2|2\r\nj3 cut");
+    writeFile(data + QString("/%1.journal").arg(future), "late|9\r\n");
+    writeFile(data + "/450.journal", ""); // opened, then killed before its first record
+    // A working file is a second name of its batch.
+    ASSERT_EQ(::link(QFile::encodeName(data + "/300.batch"), QFile::encodeName(data + "/500.csv")), 0);
+    writeFile(data + "/500.gz", "stale");
+    writeFile(data + "/notes.csv", "foreign");
+    writeFile(data + "/250.batch", QByteArray(70, 'o') + "|1\r\n"); // larger than a batch may be
+    writeFile(data + "/big.log", QByteArray(4096, 'f'));
+    StoreErrors errors;
+    ProbeStoreLimits limits;
+    limits.batch = 64;
+    limits.disk = 4096;
+    ProbeRecordStore store(data, limits, errors.sink());
+    EXPECT_EQ(settledNames(store),
+              (QStringList{QString("%1.batch").arg(future), "200.batch", "300.batch", "400.batch", "big.log", "notes.csv"}));
+    EXPECT_EQ(namesIn(data + "/oversized"), QStringList{"250.batch"});
+    EXPECT_TRUE(errors.all().contains("Probe batch too large to send (74 bytes), moved aside to")) << errors.all().toStdString();
+    EXPECT_EQ(readFile(data + "/400.batch"), "j1|2\r\nj2|2\r\n");
+    EXPECT_TRUE(errors.all().contains("400.journal ended in a cut record, dropped: 1 (6 bytes)")) << errors.all().toStdString();
+    // Neither the foreign file nor the one set aside costs a batch its place.
+    store.append("new|10\r\n");
+    EXPECT_EQ(store.cut(), 0);
+    std::vector<qint64> order;
+    for (; store.hasBatches(); store.removeOldest())
+        order.push_back(store.oldest().sequence);
+    ASSERT_EQ(order.size(), 5u);
+    EXPECT_EQ(std::vector<qint64>(order.begin(), order.end() - 1), (std::vector<qint64>{200, 300, 400, future}));
+    EXPECT_GT(order.back(), future); // the clock is behind the last name
+    EXPECT_EQ(store.nextSequence(), order.back() + 1);
+    // A clock set before 1970.
+    EXPECT_EQ(ProbeRecordStore::sequenceAfter(-1, -86400000), 0);
+    EXPECT_EQ(ProbeRecordStore::sequenceAfter(0, -86400000), 1);
+    EXPECT_EQ(ProbeRecordStore::sequenceAfter(7, 1000), 1000);
+}
+
+// A disk that cannot take records: they wait in memory, in order, within
+// the memory bound, and go to the journal first once it can.
+TEST(ProbeRecordStoreTest, RecordsTheDiskCannotTakeWaitInMemoryInOrder)
+{
+    QTemporaryDir dir;
+    const QString data = dir.path() + "/data";
+    ProbeStoreLimits limits;
+    limits.memory = 30;
+    ProbeRecordStore store(data, limits);
+    store.append("r1|1\r\n");
+    ASSERT_TRUE(QDir(data).removeRecursively());
+    writeFile(data, ""); // a file stands where the directory was
+    store.cut();         // the journal is lost: its records stay in memory
+    settledNames(store);
+    EXPECT_EQ(store.append("r2|1\r\nr3|1\r\n"), 0);
+    EXPECT_EQ(store.append("r4|2\r\nr5|2\r\nr6|2\r\n"), 1); // over the bound: the oldest whole record goes
+    store.cut();
+    ASSERT_EQ(store.batchCount(), 1u);
+    EXPECT_EQ(store.oldest().memory, "r2|1\r\nr3|1\r\nr4|2\r\nr5|2\r\nr6|2\r\n");
+    EXPECT_FALSE(store.oldest().onDisk);
+    ASSERT_TRUE(QFile::remove(data)); // and the directory is made again
+    QThread::msleep(1100); // the journal is tried again a second after a failure
+    store.append("r7|3\r\n");
+    store.cut();
+    settledNames(store);
+    ASSERT_EQ(store.batchCount(), 2u);
+    store.removeOldest();
+    EXPECT_TRUE(store.oldest().onDisk);
+    EXPECT_EQ(readFile(store.batchPath(store.oldest().sequence)), "r7|3\r\n");
+}
+
+// Past the disk bound the oldest batches go, never the newest; batches set
+// aside count and are kept; a batch refused a few times in a row is set aside.
+TEST(ProbeRecordStoreTest, DiskBoundAndBatchesSetAside)
+{
+    QTemporaryDir dir;
+    ProbeStoreLimits limits;
+    limits.disk = 25;
+    limits.refusals = 2;
+    StoreErrors errors;
+    ProbeRecordStore store(dir.path() + "/data", limits, errors.sink());
+    for (const char *records : {"a|1\r\nb|1\r\n", "c|2\r\n", "d|3\r\n"}) {
+        store.append(records);
+        EXPECT_EQ(store.cut(), 0);
+    }
+    store.append("e|4\r\nf|4\r\ng|4\r\nh|4\r\n");
+    EXPECT_EQ(store.cut(), 3); // a, b, then c: 40 bytes, then 30, then 25
+    ASSERT_EQ(store.batchCount(), 2u);
+    EXPECT_FALSE(store.refuseOldest());
+    EXPECT_TRUE(store.refuseOldest());
+    settledNames(store);
+    ASSERT_EQ(store.batchCount(), 1u);
+    const QStringList aside = namesIn(store.dataDir() + "/refused");
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(readFile(store.dataDir() + "/refused/" + aside[0]), "d|3\r\n");
+    EXPECT_TRUE(errors.all().contains("refused by the server 2 times in a row, moved aside to")) << errors.all().toStdString();
+    store.append("i|5\r\nj|5\r\nk|5\r\nl|5\r\n");
+    EXPECT_EQ(store.cut(), 4); // e to h: the refused batch is kept and counted
+    EXPECT_EQ(namesIn(store.dataDir() + "/refused"), aside);
+}
+
+// The body carries the archive made in memory; the working files are a
+// second name of the batch and its archive, and a full disk does not stop
+// the body.
+TEST(ProbeUploadJobTest, ArchivesTheBatchInMemoryAndNamesTheWorkingFiles)
 {
     QTemporaryDir dir;
     ProbeRecordStore store(dir.path() + "/data");
+    const QByteArray records("line 1|17\r\n\0x\xff|18\r\n", 19);
+    store.append(records);
+    store.cut();
+    settledNames(store);
     ProbeUploadJob job;
-    job.records = QByteArray("line 1|17\r\n\0x\xff|18\r\n", 20);
-    job.newBatchPath = job.csvPath = store.newCsvPath(17);
-    job.archivePath = ProbeRecordStore::archivePathFor(job.csvPath);
+    job.batchPaths = QStringList{store.batchPath(store.oldest().sequence)};
+    job.maxBytes = 1024;
+    job.csvPath = store.workingPath(17, ".csv");
+    job.archivePath = store.workingPath(17, ".gz");
     job.storeNumber = "店 \"7\"";
-    job.store = &store;
     job.run();
     ASSERT_EQ(job.outcome, ProbeUploadJob::Outcome::Ready);
-    EXPECT_EQ(readFile(job.csvPath), job.records);
-    EXPECT_TRUE(QFile::exists(dir.path() + "/data/17.gz"));
+    EXPECT_EQ(readFile(job.csvPath), records);
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(job.csvPath).constData(), &info), 0);
+    EXPECT_EQ(info.st_nlink, 2u);
     const std::string body = job.body.toStdString();
     EXPECT_EQ(body.rfind("{\n    \"mac\": \"店 \\\"7\\\"\",\n    \"macData\": \"", 0), 0u) << body;
     EXPECT_EQ(body.substr(body.size() - 4), "\"\n}\n");
     const FakeStoreServer::ProbeUpload upload = FakeStoreServer::decodeProbeUpload(body);
     EXPECT_EQ(upload.mac, "店 \"7\"");
     EXPECT_TRUE(upload.isGzip);
-    EXPECT_EQ(upload.csv, job.records.toStdString());
+    EXPECT_EQ(upload.csv, records.toStdString());
+    const QByteArray archived = ProbeProtocol::uploadBody("", readFile(job.archivePath));
+    EXPECT_EQ(FakeStoreServer::decodeProbeUpload(archived.toStdString()).csv, records.toStdString());
 
-    // Newer records are kept as their own batch while the held one goes
-    // out; a held batch that vanished fails.
-    ProbeUploadJob held = job;
-    held.records = "newer|19\r\n";
-    held.newBatchPath = store.newCsvPath(19);
-    held.body.clear();
-    held.run();
-    EXPECT_EQ(FakeStoreServer::decodeProbeUpload(held.body.toStdString()).csv, job.records.toStdString());
-    EXPECT_EQ(readFile(held.newBatchPath), "newer|19\r\n");
-    held.records.clear();
-    QFile::remove(held.csvPath);
-    held.run();
-    EXPECT_EQ(held.outcome, ProbeUploadJob::Outcome::ArchiveFailed);
-    EXPECT_FALSE(QFile::exists(held.archivePath));
+    // Records in memory, working files that cannot be written: still a body.
+    ProbeUploadJob full;
+    full.records = "m|1\r\ncut";
+    full.csvPath = dir.path() + "/none/1.csv";
+    full.archivePath = dir.path() + "/none/1.gz";
+    full.run();
+    EXPECT_EQ(full.outcome, ProbeUploadJob::Outcome::Ready);
+    EXPECT_EQ(full.unwritten, (QStringList{full.csvPath, full.archivePath}));
+    EXPECT_EQ(FakeStoreServer::decodeProbeUpload(full.body.toStdString()).csv, "m|1\r\ncut");
 
-    // A data directory that cannot be made: the CSV file fails.
-    writeFile(dir.path() + "/blocked", "");
-    ProbeRecordStore blocked(dir.path() + "/blocked/data");
-    ProbeUploadJob failing = job;
-    failing.store = &blocked;
-    failing.newBatchPath = failing.csvPath = blocked.newCsvPath(1);
-    failing.archivePath = ProbeRecordStore::archivePathFor(failing.csvPath);
-    failing.run();
-    EXPECT_EQ(failing.outcome, ProbeUploadJob::Outcome::CsvFailed);
+    // A batch file ends at its last whole record; one too large is not read.
+    writeFile(dir.path() + "/cut.batch", "w|1\r\nhalf");
+    ProbeUploadJob cut;
+    cut.batchPaths = QStringList{dir.path() + "/gone.batch", dir.path() + "/cut.batch"};
+    cut.maxBytes = 9;
+    cut.run();
+    EXPECT_EQ(cut.outcome, ProbeUploadJob::Outcome::Ready);
+    EXPECT_EQ(FakeStoreServer::decodeProbeUpload(cut.body.toStdString()).csv, "w|1\r\n");
+    cut.maxBytes = 8;
+    cut.run();
+    EXPECT_EQ(cut.outcome, ProbeUploadJob::Outcome::Oversized);
+    ProbeUploadJob missing;
+    missing.batchPaths = QStringList{dir.path() + "/gone.batch"};
+    missing.run();
+    EXPECT_EQ(missing.outcome, ProbeUploadJob::Outcome::Missing);
+    writeFile(dir.path() + "/garbled.batch", "no record end");
+    ProbeUploadJob garbled;
+    garbled.batchPaths = QStringList{dir.path() + "/garbled.batch"};
+    garbled.maxBytes = 1024;
+    garbled.run();
+    EXPECT_EQ(garbled.outcome, ProbeUploadJob::Outcome::NoWholeRecord);
 }
 
 TEST(ProbeProtocolTest, OnlyAStateOfZeroIsAccepted)
@@ -180,9 +352,15 @@ TEST(ProbeProtocolTest, OnlyAStateOfZeroIsAccepted)
     EXPECT_FALSE(refused.accepted);
     EXPECT_EQ(refused.state, 3);
     EXPECT_EQ(refused.msg, "busy");
+    EXPECT_TRUE(refused.refused);
+    EXPECT_TRUE(ProbeProtocol::answer(R"({"state":"-2"})").refused);
+    EXPECT_FALSE(ok.refused);
     for (const char *body : {"", "not json", "[0]", "{}", R"({"state":0.5})", R"({"state":"zero"})",
                              R"({"state":null})", R"({"msg":"no state"})"})
         EXPECT_FALSE(ProbeProtocol::answer(body).accepted) << body;
+    // A broken server is not a refusal: its batch keeps its place.
+    for (const char *body : {"", "not json", "{}", R"({"state":"zero"})", R"({"state":null})"})
+        EXPECT_FALSE(ProbeProtocol::answer(body).refused) << body;
 }
 
 } // namespace
