@@ -6,12 +6,15 @@
 # is measured over a window; the same host without the library started is
 # measured alongside.
 #
-#   scripts/idle-cost.sh [--seconds N] [--build-dir DIR] [--strace]
+#   scripts/idle-cost.sh [--seconds N] [--build-dir DIR] [--strace] [--callgrind]
 #
 #   --seconds N      length of each measuring window (default 30)
 #   --build-dir DIR  the build tree (default build; needs nerova,
 #                    nerova_c_host, nerova_store_sim and translations built)
 #   --strace         also count the started host's system calls for 10 s
+#   --callgrind      also count the instructions of both hosts per second
+#                    of a window under valgrind's callgrind (a steadier
+#                    measure than CPU time)
 #
 # Printed per run: CPU time of the host process per second of wall time, in
 # percent of one core, from /proc/<pid>/stat (user + system, clock ticks) and
@@ -24,11 +27,13 @@ ROOT=$PWD
 WINDOW=30
 BUILD_DIR=build
 STRACE=0
+CALLGRIND=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) WINDOW=$2; shift 2 ;;
     --build-dir) BUILD_DIR=$2; shift 2 ;;
     --strace) STRACE=1; shift ;;
+    --callgrind) CALLGRIND=1; shift ;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) echo "idle-cost: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
@@ -44,6 +49,9 @@ for file in "$HOST" "$LIBRARY" "$SIM" "$BUILD_DIR/lang/zh-CN.lng"; do
 done
 if [ "$STRACE" = 1 ] && ! command -v strace > /dev/null; then
   echo "idle-cost: --strace needs strace (apt-get install strace)" >&2; exit 1
+fi
+if [ "$CALLGRIND" = 1 ] && ! command -v callgrind_control > /dev/null; then
+  echo "idle-cost: --callgrind needs valgrind (apt-get install valgrind)" >&2; exit 1
 fi
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/nerova-idle.XXXXXX")
@@ -120,3 +128,41 @@ grep -q '"cmd":"start","result":0' "$WORK/started.out" || {
 checks=$(grep -c '#absent$' "$INSTALL"/log/*.log || true)
 probe=$(grep -c ' 65534-65534$' "$INSTALL"/log/*.log || true)
 echo "log of the started host: $checks face and $probe probe device checks that found nothing"
+
+# measure_instructions NAME READY COMMANDS...: runs the host under callgrind
+# with the commands, waits until its output holds READY (valgrind is slow
+# to start), zeroes the counts, and dumps them after WINDOW seconds.
+measure_instructions() {
+  local name=$1 ready=$2
+  shift 2
+  local fifo=$WORK/$name.cg.in out=$WORK/$name.cg.out
+  mkfifo "$fifo"
+  valgrind --tool=callgrind --callgrind-out-file="$WORK/$name.callgrind" "$HOST" "$LIBRARY" \
+    < "$fifo" > "$out" 2> "$WORK/$name.cg.err" &
+  local pid=$!
+  PIDS+=($pid)
+  exec 3> "$fifo"
+  printf '%s\n' "$@" "loop 3600000" >&3
+  local _
+  for _ in $(seq 300); do grep -q "$ready" "$out" 2> /dev/null && break; sleep 1; done
+  grep -q "$ready" "$out" || { cat "$out" "$WORK/$name.cg.err"; echo "idle-cost: $name did not come up under valgrind" >&2; exit 1; }
+  sleep 5
+  callgrind_control -z $pid > /dev/null 2>&1
+  sleep "$WINDOW"
+  callgrind_control -d $pid > /dev/null 2>&1
+  sleep 1
+  kill -KILL $pid 2> /dev/null || true
+  exec 3>&-
+  wait "$pid" 2> /dev/null || true
+  # The first dump holds what ran between zeroing and dumping.
+  local instructions
+  instructions=$(sed -n 's/^\(summary\|totals\): \([0-9]*\).*/\2/p' "$WORK/$name.callgrind.1" 2> /dev/null | tail -n 1)
+  [ -n "$instructions" ] || { echo "idle-cost: callgrind wrote no counts for $name" >&2; exit 1; }
+  awk -v name="$name" -v ir="$instructions" -v w="$WINDOW" 'BEGIN {
+    printf "%-22s %12.0f instructions a second (callgrind, %d s)\n", name, ir / w, w }'
+}
+
+if [ "$CALLGRIND" = 1 ]; then
+  measure_instructions loaded '"cmd":"load"'
+  measure_instructions started '"cmd":"start","result":0' init "login demo demo" "loop 2000" start
+fi
