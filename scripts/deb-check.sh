@@ -133,6 +133,9 @@ ini_set "$INI" Nerova CheckDeviceInterval 1
 ini_set "$INI" Face FaceEnabled false
 ini_set "$INI" Probe ProbeDevice 4660-22136
 
+# A reused root may hold what an earlier run wrote.
+in_root sh -c 'rm -f /opt/nerova/log/*.log* /opt/nerova/data/*.csv /opt/nerova/data/*.gz'
+
 # Uploads come every 300 s: the records read in these seconds are still
 # the host's when it ends, and NV_Uninit keeps them in data/.
 printf 'init\nlogin demo demo\nloop 2000\nstart\nloop 8000\nstop\nuninit\nquit\n' |

@@ -13,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -92,6 +95,30 @@ TEST_F(DeviceListCacheTest, ReadAgainAtEveryCallWhileAChangeSettles)
     settling.entries();
     settling.entries();
     EXPECT_EQ(reads, 3);
+}
+
+// Without inotify (here: no descriptor is left for it) nothing is known to
+// be unchanged, so every call reads the list afresh.
+TEST_F(DeviceListCacheTest, WithoutAWatchEveryCallReads)
+{
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(dup(0));
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> taken{static_cast<int>(low.rlim_cur)};
+    for (int fd = dup(0); fd >= 0; fd = dup(0))
+        taken.push_back(fd);
+    DeviceChangeWatch blind({dev.path()});
+    for (int fd : taken)
+        close(fd);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    EXPECT_FALSE(blind.isWatching());
+    CachedDeviceList<QString> unwatched(blind, [this] { return readDevices(); });
+    unwatched.entries();
+    unwatched.entries();
+    EXPECT_EQ(reads, 2);
 }
 
 // Hosts and the wizard may list devices from several threads at once
