@@ -55,6 +55,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # addgroup comes with adduser; the libraries are found by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${CMAKE_CURRENT_LIST_DIR}/debian/preinst
   ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
   ${CMAKE_CURRENT_LIST_DIR}/debian/postrm
   ${CMAKE_CURRENT_LIST_DIR}/debian/conffiles)

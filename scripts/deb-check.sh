@@ -8,12 +8,15 @@
 # Needs root (debootstrap, chroot, mounts) and debootstrap
 # (apt-get install debootstrap); lintian, when installed, checks the .deb.
 #
-#   scripts/deb-check.sh [--build-dir DIR] [--root DIR] [--mirror URL] [--no-setup] [--keep]
+#   scripts/deb-check.sh [--build-dir DIR] [--root DIR] [--mirror URL] [--from DEB] [--no-setup] [--keep]
 #
 #   --build-dir DIR  the build tree that makes the package (default build)
 #   --root DIR       the Debian root to use; one already made there is
 #                    reused (default: a new one in $TMPDIR, removed after)
 #   --mirror URL     Debian mirror (default http://deb.debian.org/debian)
+#   --from DEB       an earlier nerova package: installed first, its
+#                    configuration edited, then upgraded to the new one,
+#                    which must keep the edit without asking
 #   --no-setup       skip scripts/setup.sh (the build tree is already built)
 #   --keep           keep the Debian root, and say where
 set -euo pipefail
@@ -23,6 +26,7 @@ ROOT_DIR=$PWD
 BUILD_DIR=build
 CHROOT=""
 MIRROR=http://deb.debian.org/debian
+FROM=""
 SETUP=1
 KEEP=0
 while [ $# -gt 0 ]; do
@@ -30,6 +34,7 @@ while [ $# -gt 0 ]; do
     --build-dir) BUILD_DIR=$2; shift 2 ;;
     --root) CHROOT=$2; KEEP=1; shift 2 ;;
     --mirror) MIRROR=$2; shift 2 ;;
+    --from) FROM=$(realpath "$2"); shift 2 ;;
     --no-setup) SETUP=0; shift ;;
     --keep) KEEP=1; shift ;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
@@ -95,12 +100,29 @@ mount -t proc proc "$CHROOT/proc" && mounted+=("$CHROOT/proc")
 mount --rbind /dev "$CHROOT/dev" && mounted+=("$CHROOT/dev")
 in_root() { chroot "$CHROOT" "$@"; }
 
-say "Installing the package with its dependencies (apt-get install ./$(basename "$DEB"))"
-cp "$DEB" "$CHROOT/tmp/"
+. scripts/store-env.sh
+INI=$CHROOT/opt/nerova/conf/default.ini
 in_root apt-get update -qq
-DEBIAN_FRONTEND=noninteractive in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$DEB")" \
-  > "$CHROOT/tmp/apt.log" 2>&1 || { tail -n 30 "$CHROOT/tmp/apt.log"; fail "the package did not install"; }
+# Installs a package file of the host with its dependencies, asking nothing.
+install_package() {
+  cp "$1" "$CHROOT/tmp/package.deb"
+  DEBIAN_FRONTEND=noninteractive in_root apt-get install -y -qq --no-install-recommends /tmp/package.deb \
+    < /dev/null > "$CHROOT/tmp/apt.log" 2>&1 || { tail -n 30 "$CHROOT/tmp/apt.log"; fail "$1 did not install"; }
+}
+if [ -n "$FROM" ]; then
+  say "The earlier package $(basename "$FROM"), its configuration edited by the installer"
+  in_root dpkg --purge nerova > /dev/null 2>&1 || true
+  install_package "$FROM"
+  ini_set "$INI" Nerova DeviceId STORE-KEPT
+fi
+
+say "Installing the package with its dependencies (apt-get install ./$(basename "$DEB"))"
+install_package "$DEB"
 echo "installed: $(in_root dpkg-query -W -f='${Package} ${Version} ${Status}' nerova)"
+if [ -n "$FROM" ]; then
+  grep -q '^DeviceId=STORE-KEPT$' "$INI" || fail "the upgrade replaced the edited conf/default.ini"
+  echo "the upgrade kept the edited conf/default.ini"
+fi
 echo "group: $(in_root getent group nerova)"
 for dir in log data debug; do
   echo "/opt/nerova/$dir: $(in_root stat -c '%U:%G %a' "/opt/nerova/$dir")"
@@ -125,8 +147,6 @@ for _ in $(seq 100); do [ -L "$CHROOT$WORK/probe-tty" ] && break; sleep 0.1; don
 [ -L "$CHROOT$WORK/probe-tty" ] || { cat "$CHROOT$WORK/probe.log"; fail "the virtual probe device did not start"; }
 
 # The installer's part: the configuration names the server and the probe.
-. scripts/store-env.sh
-INI=$CHROOT/opt/nerova/conf/default.ini
 ini_set "$INI" Server Server "http://127.0.0.1:$(tr -d '\n' < "$CHROOT$WORK/port")"
 ini_set "$INI" Nerova DeviceId DEB-CHECK
 ini_set "$INI" Nerova CheckDeviceInterval 1
