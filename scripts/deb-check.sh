@@ -71,6 +71,8 @@ fi
 
 if [ -z "$CHROOT" ]; then
   CHROOT=$(mktemp -d "${TMPDIR:-/tmp}/nerova-deb-root.XXXXXX")
+  # Its "/": mktemp's 0700 would shut out every user but root.
+  chmod 755 "$CHROOT"
 fi
 mounted=()
 PIDS=()
