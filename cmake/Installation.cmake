@@ -1,6 +1,6 @@
 # A complete installation directory: the library, its header, the wizard
 # nerova_simple_tool with its skin/style.skin, the example
-# host, conf/default.ini, the cascades, the translation, log/ and the font.
+# host, conf/default.ini, the cascades, the translation, log/, debug/ and the font.
 #   cmake --install build --prefix /opt/nerova
 # The licensed haarcascade_mcs_* cascades are not free to ship; name the
 # directory that holds them with NEROVA_MCS_DIR to have them copied.
@@ -14,6 +14,7 @@ install(FILES sdk/core/nerova.h DESTINATION include)
 install(FILES conf/default.ini DESTINATION conf)
 install(FILES ${NEROVA_LNG} DESTINATION lang)
 install(DIRECTORY DESTINATION log)
+install(DIRECTORY DESTINATION debug)
 install(DIRECTORY ${NEROVA_OPENCV_DATA}/haarcascades/ DESTINATION data/haarcascades
   FILES_MATCHING
   PATTERN "haarcascade_frontalface_*.xml"
@@ -43,16 +44,4 @@ install(FILES cmake/nerovaConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/nerovaConfigV
 configure_file(cmake/nerova.pc.in ${CMAKE_CURRENT_BINARY_DIR}/nerova.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/nerova.pc DESTINATION lib/pkgconfig)
 
-# A Debian package of the installation directory, under /opt/nerova:
-#   cd build && cpack -G DEB
-set(CPACK_PACKAGE_NAME nerova)
-set(CPACK_PACKAGE_VENDOR "nerova")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Store visitor SDK (libnerova.so) with its configuration and data")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGING_INSTALL_PREFIX /opt/nerova)
-set(CPACK_GENERATOR DEB)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "nerova maintainers")
-set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-include(CPack)
+include(cmake/DebianPackage.cmake)

@@ -1,5 +1,7 @@
 #include "CameraList.h"
 
+#include "CachedDeviceList.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -133,7 +135,10 @@ QList<CameraInfo> CameraList::virtualCameras(const QString &entries)
     return cameras;
 }
 
+// The real cameras are kept until a camera comes or goes; the virtual ones
+// are read from the environment every time.
 QList<CameraInfo> CameraList::available()
 {
-    return realCameras() + virtualCameras(qEnvironmentVariable("NEROVA_VIRTUAL_CAMERAS"));
+    static CachedDeviceList<CameraInfo> real(DeviceChangeWatch::machine(), [] { return realCameras(); });
+    return real.entries() + virtualCameras(qEnvironmentVariable("NEROVA_VIRTUAL_CAMERAS"));
 }

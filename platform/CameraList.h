@@ -23,7 +23,8 @@ struct CameraInfo
 //   "Front door=/srv/door.png;Till=rtsp://10.0.0.5/live"
 // Each entry is "description=source"; a source is a still image, a video
 // file or a stream URL. Virtual cameras get vid_0000&pid_0000 and the port
-// path virtual<k>, k counting them from 1.
+// path virtual<k>, k counting them from 1. The real cameras are read once
+// and again only when the device directories change (DeviceChangeWatch).
 class CameraList
 {
 public:

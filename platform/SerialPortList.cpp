@@ -1,5 +1,7 @@
 #include "SerialPortList.h"
 
+#include "CachedDeviceList.h"
+
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QStringList>
@@ -77,9 +79,12 @@ QList<SerialPortEntry> SerialPortList::parseVirtualPorts(const QString &text)
     return ports;
 }
 
+// The real ports are kept until a device comes or goes; the virtual ones
+// are read from the environment every time.
 QList<SerialPortEntry> SerialPortList::available()
 {
-    QList<SerialPortEntry> ports = realPorts();
+    static CachedDeviceList<SerialPortEntry> real(DeviceChangeWatch::machine(), [] { return realPorts(); });
+    QList<SerialPortEntry> ports = real.entries();
     const QList<SerialPortEntry> virtualPorts = parseVirtualPorts(qEnvironmentVariable(virtualVariable));
     for (const SerialPortEntry &port : virtualPorts) {
         // exists() follows a symbolic link: a dangling link is an unplugged device.

@@ -28,7 +28,8 @@ struct SerialPortEntry
 // variable is read at every enumeration, and an entry whose path does not
 // exist (a removed link, an unplugged device) is not listed, so a
 // pseudo-terminal behind a symbolic link can stand in for a probe device
-// that is unplugged and plugged in again.
+// that is unplugged and plugged in again. The real ports are read once and
+// again only when the device directories change (DeviceChangeWatch).
 class SerialPortList
 {
 public:
