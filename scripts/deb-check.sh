@@ -161,7 +161,7 @@ ini_set "$INI" Probe ProbeDevice 4660-22136
 # A reused root may hold what an earlier run wrote. Then the installer
 # begins the log as the wizard run with sudo does: a file of root's, made
 # with root's umask, that the host must still be able to write.
-in_root sh -c 'rm -f /opt/nerova/log/*.log* /opt/nerova/data/*.csv /opt/nerova/data/*.gz'
+in_root sh -c 'rm -rf /opt/nerova/log/*.log* /opt/nerova/data/*.csv /opt/nerova/data/*.gz /opt/nerova/data/*.journal /opt/nerova/data/*.batch /opt/nerova/data/refused /opt/nerova/data/oversized'
 in_root sh -c 'umask 022; echo "the installer was here" > /opt/nerova/log/nerova.log'
 
 # Uploads come every 300 s: the records read in these seconds are still
@@ -178,7 +178,22 @@ log=/opt/nerova/log/nerova.log
 grep -q 'Login url' "$CHROOT$log" || fail "the host wrote no log lines into $log"
 echo "$log: $(wc -l < "$CHROOT$log") lines, the last:"
 tail -n 3 "$CHROOT$log"
-records=$(in_root sh -c 'cat /opt/nerova/data/*.csv 2> /dev/null' | grep -c . || true)
+records=$(in_root sh -c 'cat /opt/nerova/data/*.journal /opt/nerova/data/*.batch /opt/nerova/data/*.csv 2> /dev/null' | grep -c . || true)
 [ "$records" -gt 0 ] || fail "no probe records kept in /opt/nerova/data"
 echo "probe records kept in /opt/nerova/data: $records"
+
+say "A second user in the group runs the host on the same installation"
+# The first user's files (the lock file, the journal) must stay the group's:
+# a host run later by another user takes the lock and keeps the records.
+in_root id clerk2 > /dev/null 2>&1 || in_root useradd --create-home --groups nerova clerk2
+printf 'init\nstart\nloop 3000\nstop\nuninit\nquit\n' |
+  in_root runuser -u clerk2 -- /opt/nerova/nerova_c_host > "$CHROOT$WORK/host2.out" 2> "$CHROOT$WORK/host2.err" || true
+grep -E '"cmd":"(init|start|uninit)"' "$CHROOT$WORK/host2.out" | sort | uniq -c
+if grep -q 'data' "$CHROOT$WORK/host2.err"; then
+  cat "$CHROOT$WORK/host2.err"; fail "the second user could not take over /opt/nerova/data"
+fi
+in_root ls -l /opt/nerova/data | grep -v '^total' | grep -v cascades
+later=$(in_root sh -c 'cat /opt/nerova/data/*.journal /opt/nerova/data/*.batch /opt/nerova/data/*.csv 2> /dev/null' | grep -c . || true)
+[ "$later" -ge "$records" ] || fail "records were lost when the second user ran the host ($later of $records)"
+echo "probe records kept after the second user's host: $later"
 say "deb-check: passed"

@@ -25,7 +25,10 @@ ProbeDataLock::ProbeDataLock(const QString &dataDir)
 {
     QDir().mkpath(dataDir);
     const QByteArray path = QFile::encodeName(dataDir + QLatin1Char('/') + fileName());
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // 0666 less the umask, like every file of data/: the installation's
+    // default ACL then keeps it group-writable, so a host run later by
+    // another user of the group can still take the lock and the records.
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
         m_problem = QCoreApplication::translate("ProbeDataLock", "cannot open %1: %2")
                         .arg(QFile::decodeName(path), QString::fromLocal8Bit(std::strerror(errno)));

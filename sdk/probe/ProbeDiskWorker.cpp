@@ -149,7 +149,7 @@ bool ProbeDiskWorker::writeDurably(const QString &path, const QByteArray &bytes)
 {
     const QString temporary = path + QStringLiteral(".tmp");
     const QByteArray name = QFile::encodeName(temporary);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
     const bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;

@@ -295,10 +295,10 @@ bool ProbeRecordStore::openJournal()
     const qint64 sequence = nextSequence();
     const QByteArray path = encoded(journalPath(sequence));
     const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
-    int fd = ::open(path.constData(), flags, 0644);
+    int fd = ::open(path.constData(), flags, 0666);
     // The directory may have been removed under the running host.
     if (fd < 0 && errno == ENOENT && QDir().mkpath(m_dataDir))
-        fd = ::open(path.constData(), flags, 0644);
+        fd = ::open(path.constData(), flags, 0666);
     if (fd < 0)
         return false;
     m_journalFd = fd;
