@@ -16,7 +16,6 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
 #include <new>
 #include <set>
@@ -176,8 +175,7 @@ void NerovaFace::tellOpenFailure()
                                         "is right.")
                              .arg(m_requestedCamera.description, m_requestedCamera.captureTarget,
                                   QString::number(CameraCapture::openTimeoutMs / 1000));
-    m_base.logError(text);
-    std::fprintf(stderr, "nerova: ERROR %s\n", text.toLocal8Bit().constData());
+    m_base.logProblem(text);
 }
 
 bool NerovaFace::openConfiguredCamera(const NerovaConfig &config)
@@ -246,8 +244,7 @@ bool NerovaFace::runPassContained(bool &facePresent)
     }
     try {
         const QString line = QStringLiteral("Face loop: %1; the loop goes on").arg(what);
-        m_base.logError(line);
-        std::fprintf(stderr, "nerova: ERROR %s\n", line.toLocal8Bit().constData());
+        m_base.logProblem(line);
         waitFaceInterval();
     } catch (...) {
     }

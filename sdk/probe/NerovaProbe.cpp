@@ -16,7 +16,6 @@
 #include <QNetworkReply>
 
 #include <algorithm>
-#include <cstdio>
 #include <thread>
 
 namespace {
@@ -45,8 +44,7 @@ bool isRefusalStatus(int status)
 // What the installer must hear of, where a host may not show the log.
 void reportError(const QString &text)
 {
-    base().logError(text);
-    std::fprintf(stderr, "nerova: ERROR %s\n", text.toLocal8Bit().constData());
+    base().logProblem(text);
 }
 
 } // namespace
