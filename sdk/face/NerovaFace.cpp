@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <new>
 #include <set>
 
 namespace {

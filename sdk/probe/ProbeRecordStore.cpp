@@ -27,6 +27,12 @@ QString tr(const char *text)
     return QCoreApplication::translate("ProbeRecordStore", text);
 }
 
+// "<dir>/<number><suffix>": the name of every numbered file in data/.
+QString numberedPath(const QString &dir, qint64 number, const char *suffix)
+{
+    return QStringLiteral("%1/%2%3").arg(dir).arg(number).arg(QLatin1String(suffix));
+}
+
 // "<digits><suffix>" gives the number, anything else -1.
 qint64 sequenceOf(const QString &name, const char *suffix)
 {
@@ -146,17 +152,17 @@ int ProbeRecordStore::countRecords(const QByteArray &records)
 
 QString ProbeRecordStore::journalPath(qint64 sequence) const
 {
-    return QStringLiteral("%1/%2%3").arg(m_dataDir).arg(sequence).arg(QLatin1String(journalSuffix));
+    return workingPath(sequence, journalSuffix);
 }
 
 QString ProbeRecordStore::batchPath(qint64 sequence) const
 {
-    return QStringLiteral("%1/%2%3").arg(m_dataDir).arg(sequence).arg(QLatin1String(batchSuffix));
+    return workingPath(sequence, batchSuffix);
 }
 
 QString ProbeRecordStore::workingPath(qint64 stamp, const char *suffix) const
 {
-    return QStringLiteral("%1/%2%3").arg(m_dataDir).arg(stamp).arg(QLatin1String(suffix));
+    return numberedPath(m_dataDir, stamp, suffix);
 }
 
 qint64 ProbeRecordStore::sequenceAfter(qint64 last, qint64 clockMs)
@@ -517,12 +523,18 @@ void ProbeRecordStore::removeBatchFiles(qint64 sequence)
     });
 }
 
-void ProbeRecordStore::removeOldest()
+ProbeRecordStore::Batch ProbeRecordStore::takeOldest()
 {
     const Batch batch = m_batches.front();
     m_batches.pop_front();
     if (!batch.onDisk)
         m_memoryBytes -= batch.memory.size();
+    return batch;
+}
+
+void ProbeRecordStore::removeOldest()
+{
+    const Batch batch = takeOldest();
     // A batch whose sealing failed may still have its journal.
     if (m_lock.isHeld())
         removeBatchFiles(batch.sequence);
@@ -538,10 +550,7 @@ bool ProbeRecordStore::refuseOldest()
 
 void ProbeRecordStore::setAsideOldest(const QString &reason)
 {
-    const Batch batch = m_batches.front();
-    m_batches.pop_front();
-    if (!batch.onDisk)
-        m_memoryBytes -= batch.memory.size();
+    const Batch batch = takeOldest();
     const bool oversized = batch.bytes > m_limits.batch;
     if (!oversized)
         m_asideBytes += batch.bytes;
@@ -553,7 +562,7 @@ void ProbeRecordStore::setAsideOldest(const QString &reason)
 void ProbeRecordStore::moveAside(const Batch &batch, const QString &folder, const QString &reason)
 {
     const QString dir = m_dataDir + QLatin1Char('/') + folder;
-    const QString target = QStringLiteral("%1/%2%3").arg(dir).arg(batch.sequence).arg(QLatin1String(batchSuffix));
+    const QString target = numberedPath(dir, batch.sequence, batchSuffix);
     const int records = qMax(0, batch.records);
     if (!m_lock.isHeld()) {
         reportError(tr("Probe batch %1 and cannot be kept, records dropped: %2").arg(reason).arg(records));

@@ -128,6 +128,8 @@ private:
     void closeJournal();
     bool writeJournal(const QByteArray &records);
     void sealJournal();
+    // Takes the oldest batch out of the list and out of the memory count.
+    Batch takeOldest();
     void keepMemoryBatch();
     void sealed(qint64 sequence, bool ok);
     int dropOverMemoryLimit();

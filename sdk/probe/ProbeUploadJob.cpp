@@ -69,19 +69,19 @@ void ProbeUploadJob::writeWorkingFiles(const QString &source, const QByteArray &
         return;
     const bool linked = !source.isEmpty()
                      && ::link(QFile::encodeName(source).constData(), QFile::encodeName(csvPath).constData()) == 0;
-    if (!linked) {
-        QFile csv(csvPath);
-        if (!csv.open(QIODevice::WriteOnly | QIODevice::Truncate) || csv.write(records) != records.size()
-            || !csv.flush()) {
-            csv.close();
-            QFile::remove(csvPath);
-            unwritten << csvPath;
-        }
-    }
-    QFile gz(archivePath);
-    if (!gz.open(QIODevice::WriteOnly | QIODevice::Truncate) || gz.write(archive) != archive.size() || !gz.flush()) {
-        gz.close();
-        QFile::remove(archivePath);
-        unwritten << archivePath;
+    if (!linked)
+        writeWorkingFile(csvPath, records);
+    writeWorkingFile(archivePath, archive);
+}
+
+// A working file that cannot be written whole is not left behind; its
+// name is noted in unwritten.
+void ProbeUploadJob::writeWorkingFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() || !file.flush()) {
+        file.close();
+        QFile::remove(path);
+        unwritten << path;
     }
 }

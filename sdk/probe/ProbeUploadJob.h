@@ -34,4 +34,5 @@ private:
     void pack();
     bool readBatch(QString *source);
     void writeWorkingFiles(const QString &source, const QByteArray &archive);
+    void writeWorkingFile(const QString &path, const QByteArray &bytes);
 };
