@@ -28,6 +28,13 @@ Logger logger(const QString &name)
     return log4cxx::LogManager::getLoggerLS(name.toStdString());
 }
 
+void makeLevels()
+{
+    log4cxx::Level::getTrace();
+    log4cxx::Level::getInfo();
+    log4cxx::Level::getError();
+}
+
 void trace(const Logger &logger, const QString &text)
 {
     write(logger, log4cxx::Level::getTrace(), text);

@@ -27,6 +27,11 @@ void trace(const QString &loggerName, const QString &text);
 void info(const QString &loggerName, const QString &text);
 void error(const QString &loggerName, const QString &text);
 
+// log4cxx makes each level on its first use and frees it at exit in the
+// reverse order: made now, the levels outlive an exit handler registered
+// after this call, which may still log while it ends a worker.
+void makeLevels();
+
 // An ERROR line the installer must see even where no log is configured: it
 // is also written to the standard error, as "nerova: ERROR <text>".
 void problem(const Logger &logger, const QString &text);

@@ -64,7 +64,10 @@ void endCoreAtExit()
 void endCoreAtExitOnce()
 {
     static std::once_flag registered;
-    std::call_once(registered, [] { std::atexit(endCoreAtExit); });
+    std::call_once(registered, [] {
+        NerovaLog::makeLevels();
+        std::atexit(endCoreAtExit);
+    });
 }
 
 template <typename Action>
