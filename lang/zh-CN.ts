@@ -73,6 +73,22 @@
         <translation>网络：失败</translation>
     </message>
     <message>
+        <source>Network: failure, no server address is configured (Server/Server in %1)</source>
+        <translation>网络：失败，未配置服务器地址（%1 中的 Server/Server）</translation>
+    </message>
+    <message>
+        <source>Network: failure, no answer within %1 s</source>
+        <translation>网络：失败，%1 秒内无应答</translation>
+    </message>
+    <message>
+        <source>Network: failure, %1</source>
+        <translation>网络：失败，%1</translation>
+    </message>
+    <message>
+        <source>Probe: failure, no data within %1 s</source>
+        <translation>探针：失败，%1 秒内未收到数据</translation>
+    </message>
+    <message>
         <source>Probe: unknown</source>
         <translation>探针：未知</translation>
     </message>

@@ -2,6 +2,8 @@
 
 #include "FaceDetection.h"
 
+#include <QFileInfo>
+
 #include <opencv2/core/utility.hpp>
 
 #include <vector>
@@ -24,12 +26,39 @@ void FaceTestAnalyser::load(const QString &applicationDir)
     m_cascades.load(applicationDir);
 }
 
-bool FaceTestAnalyser::findFace(const cv::Mat &equalised, Shot &shot, cv::Rect &face, QString &cascadeName) const
+bool FaceTestAnalyser::hasFaceCascade() const
+{
+    for (const CascadeSet::Face which : kSearchOrder)
+        if (!m_cascades.face(which).empty())
+            return true;
+    return false;
+}
+
+FaceTestAnalyser::MissingFeatures FaceTestAnalyser::missingFeatures(const Switches &switches) const
+{
+    const std::pair<bool, CascadeSet::Feature> scored[] = {{switches.leftEye, CascadeSet::McsLeftEye},
+                                                           {switches.rightEye, CascadeSet::McsRightEye},
+                                                           {switches.nose, CascadeSet::McsNose},
+                                                           {switches.mouth, CascadeSet::McsMouth}};
+    MissingFeatures missing;
+    for (const auto &[switchedOn, feature] : scored) {
+        if (!switchedOn || !m_cascades.feature(feature).empty())
+            continue;
+        missing.files << QFileInfo(CascadeSet::relativePath(feature)).fileName();
+        missing.bestScore -= 25;
+    }
+    return missing;
+}
+
+bool FaceTestAnalyser::findFace(const cv::Mat &equalised, Shot &shot, cv::Rect &face, QString &cascadeName,
+                                const StopCheck &stopped) const
 {
     for (const CascadeSet::Face which : kSearchOrder) {
         auto &cascade = const_cast<cv::CascadeClassifier &>(m_cascades.face(which));
         if (cascade.empty())
             continue;
+        if (stopped && stopped())
+            return false;
         std::vector<cv::Rect> found;
         std::vector<int> rejectLevels;
         std::vector<double> levelWeights;
@@ -53,65 +82,72 @@ bool FaceTestAnalyser::findFace(const cv::Mat &equalised, Shot &shot, cv::Rect &
     return false;
 }
 
-int FaceTestAnalyser::count(CascadeSet::Feature which, const cv::Mat &region) const
+int FaceTestAnalyser::count(CascadeSet::Feature which, const cv::Mat &region, const StopCheck &stopped) const
 {
+    if (stopped && stopped())
+        return 0;
     return static_cast<int>(FaceDetection::detect(m_cascades.feature(which), region, kFeatureSearch).size());
 }
 
-int FaceTestAnalyser::scoreFeatures(const cv::Mat &region, const Switches &switches, QString &details) const
+int FaceTestAnalyser::scoreFeatures(const cv::Mat &region, const Switches &switches, QString &details,
+                                    const StopCheck &stopped) const
 {
     int score = 0;
     if (!switches.leftEye) {
         score += 25;
     } else {
-        const int found = count(CascadeSet::McsLeftEye, region);
+        const int found = count(CascadeSet::McsLeftEye, region, stopped);
         details += QString("Left eye: %1\n").arg(found);
-        details += QString("Left eye alt: %1\n").arg(count(CascadeSet::McsLeftEyeAlt, region));
+        details += QString("Left eye alt: %1\n").arg(count(CascadeSet::McsLeftEyeAlt, region, stopped));
         score += found > 0 ? 25 : 0;
     }
     if (!switches.rightEye) {
         score += 25;
     } else {
-        const int found = count(CascadeSet::McsRightEye, region);
+        const int found = count(CascadeSet::McsRightEye, region, stopped);
         details += QString("Right eye: %1\n").arg(found);
-        details += QString("Right eye alt: %1\n").arg(count(CascadeSet::McsRightEyeAlt, region));
+        details += QString("Right eye alt: %1\n").arg(count(CascadeSet::McsRightEyeAlt, region, stopped));
         score += found > 0 ? 25 : 0;
     }
     details += QString("eyepairbig: %1, eyepairsmall: %2, eye: %3, eyetreeeyeglasses: %4, "
                        "lefteye2splits: %5, righteye2splits: %6\n")
-                   .arg(count(CascadeSet::McsEyePairBig, region))
-                   .arg(count(CascadeSet::McsEyePairSmall, region))
-                   .arg(count(CascadeSet::Eye, region))
-                   .arg(count(CascadeSet::EyeTreeEyeglasses, region))
-                   .arg(count(CascadeSet::LeftEye2Splits, region))
-                   .arg(count(CascadeSet::RightEye2Splits, region));
+                   .arg(count(CascadeSet::McsEyePairBig, region, stopped))
+                   .arg(count(CascadeSet::McsEyePairSmall, region, stopped))
+                   .arg(count(CascadeSet::Eye, region, stopped))
+                   .arg(count(CascadeSet::EyeTreeEyeglasses, region, stopped))
+                   .arg(count(CascadeSet::LeftEye2Splits, region, stopped))
+                   .arg(count(CascadeSet::RightEye2Splits, region, stopped));
     if (!switches.nose) {
         score += 25;
     } else {
-        const int found = count(CascadeSet::McsNose, region);
+        const int found = count(CascadeSet::McsNose, region, stopped);
         details += QString("Nose: %1\n").arg(found);
         score += found > 0 ? 25 : 0;
     }
     if (!switches.mouth) {
         score += 25;
     } else {
-        const int found = count(CascadeSet::McsMouth, region);
+        const int found = count(CascadeSet::McsMouth, region, stopped);
         details += QString("Mouth: %1\n").arg(found);
         score += found > 0 ? 25 : 0;
     }
     return score;
 }
 
-FaceTestAnalyser::Shot FaceTestAnalyser::analyse(const cv::Mat &frame, const Switches &switches) const
+FaceTestAnalyser::Shot FaceTestAnalyser::analyse(const cv::Mat &frame, const Switches &switches,
+                                                 const StopCheck &stopped) const
 {
     const int64 start = cv::getTickCount();
     Shot shot;
     const cv::Mat equalised = FaceDetection::equalisedGrey(frame);
     cv::Rect face;
     QString cascadeName;
-    shot.faceFound = findFace(equalised, shot, face, cascadeName);
+    shot.faceFound = findFace(equalised, shot, face, cascadeName, stopped);
     if (shot.faceFound)
-        shot.score = scoreFeatures(equalised(face), switches, shot.details);
+        shot.score = scoreFeatures(equalised(face), switches, shot.details, stopped);
+    shot.stopped = stopped && stopped();
+    if (shot.stopped)
+        return shot;
     shot.png = FaceDetection::encodePng(frame);
     if (shot.faceFound) {
         const double usedMs = double(cv::getTickCount() - start) * 1000 / cv::getTickFrequency();

@@ -5,7 +5,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include <QStringList>
+
 #include <opencv2/core.hpp>
+
+#include <functional>
 
 // The wizard's look at one camera picture: a face search with its own
 // cascade order and parameters, the largest face scored by the features
@@ -31,19 +35,38 @@ public:
         int rejectLevel = 0;
         double levelWeight = 0;
         QByteArray png; // the colour picture as taken
+        bool stopped = false; // given up between two searches: nothing else holds
     };
+
+    // The files of the scored features that are switched on but did not
+    // load: such a feature is never found, so it caps the score.
+    struct MissingFeatures
+    {
+        QStringList files;
+        int bestScore = 100;
+    };
+
+    using StopCheck = std::function<bool()>;
 
     // Every cascade is read from below the installation directory. A file
     // that does not load leaves its cascade empty; an empty face cascade is
     // skipped in the search and an empty feature cascade finds nothing.
     void load(const QString &applicationDir);
 
-    Shot analyse(const cv::Mat &frame, const Switches &switches) const;
+    // Safe on another thread while nothing loads. stopped() is asked
+    // between two searches, so that a run can be given up within one.
+    Shot analyse(const cv::Mat &frame, const Switches &switches, const StopCheck &stopped = StopCheck()) const;
+
+    bool hasFaceCascade() const;
+    MissingFeatures missingFeatures(const Switches &switches) const;
 
 private:
-    bool findFace(const cv::Mat &equalised, Shot &shot, cv::Rect &face, QString &cascadeName) const;
-    int count(CascadeSet::Feature which, const cv::Mat &region) const;
-    int scoreFeatures(const cv::Mat &region, const Switches &switches, QString &details) const;
+    bool findFace(const cv::Mat &equalised, Shot &shot, cv::Rect &face, QString &cascadeName,
+                  const StopCheck &stopped) const;
+    // A search that is not made after a stop counts nothing.
+    int count(CascadeSet::Feature which, const cv::Mat &region, const StopCheck &stopped) const;
+    int scoreFeatures(const cv::Mat &region, const Switches &switches, QString &details,
+                      const StopCheck &stopped) const;
 
     CascadeSet m_cascades;
 };

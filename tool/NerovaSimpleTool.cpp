@@ -20,11 +20,22 @@
 #include <QSerialPort>
 #include <QSettings>
 #include <QTextCodec>
+#include <QTimer>
+#include <QUrl>
 
 namespace {
 
 // Both message boxes; their texts are fixed Chinese texts, never translated.
 const char kBoxStyle[] = "*{font-size: 14px;}";
+
+// A probe device sends its lines every second or so.
+constexpr int kProbeTestLimitMs = 10000;
+// The face test's run ends by itself in a few seconds; this only bounds the
+// wait should a camera read hang beyond its own time-out.
+constexpr int kFaceTestGuardMs = 60000;
+
+const QString kFaceDetectedStyle = QStringLiteral("<span style=\"font-weight:600; color:blue;\">%1</span>");
+const QString kProblemStyle = QStringLiteral("<span style=\"font-weight:600; color:#ff5500;\">%1</span>");
 
 } // namespace
 
@@ -32,6 +43,7 @@ NerovaSimpleTool::NerovaSimpleTool(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::NerovaSimpleTool)
     , m_serial(new QSerialPort(this))
+    , m_probeLimit(new QTimer(this))
 {
     ui->setupUi(this);
     // File names handed to 8-bit interfaces (the cascade files) are in the
@@ -42,6 +54,7 @@ NerovaSimpleTool::NerovaSimpleTool(QWidget *parent)
     m_settings = new QSettings(m_paths.configFile, QSettings::IniFormat);
     readConfiguration();
     m_faceTest.load(m_paths.applicationDir);
+    showCascadeProblems();
 
     on_btnRefreshProbeDevice_clicked();
     on_btnFaceDeviceRefresh_clicked();
@@ -54,6 +67,9 @@ NerovaSimpleTool::NerovaSimpleTool(QWidget *parent)
     ui->btnPrevious->hide();
     ui->btnTest->hide();
     connect(m_serial, SIGNAL(readyRead()), this, SLOT(TriggerSerialReadReady()));
+    m_probeLimit->setSingleShot(true);
+    m_probeLimit->setInterval(kProbeTestLimitMs);
+    connect(m_probeLimit, &QTimer::timeout, this, &NerovaSimpleTool::endSilentProbeTest);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint
                    | Qt::WindowCloseButtonHint);
     resetTestDisplay();
@@ -61,6 +77,7 @@ NerovaSimpleTool::NerovaSimpleTool(QWidget *parent)
 
 NerovaSimpleTool::~NerovaSimpleTool()
 {
+    m_faceRun.reset();
     delete ui;
     delete m_settings;
 }
@@ -79,12 +96,10 @@ void NerovaSimpleTool::readConfiguration()
 
 void NerovaSimpleTool::closeEvent(QCloseEvent *event)
 {
-    m_running = false;
     m_closed = true;
-    if (m_serial->isOpen())
-        m_serial->close();
-    if (m_capture.isOpened())
-        m_capture.release();
+    closeProbePort();
+    if (m_faceRun)
+        m_faceRun->stop();
     QDialog::closeEvent(event);
 }
 
@@ -209,20 +224,19 @@ void NerovaSimpleTool::on_btnFaceDeviceRefresh_clicked()
 
 // Tests
 
+// Without a camera the network and probe tests still run.
 void NerovaSimpleTool::on_btnTest_clicked()
 {
-    if (ui->cmbFaceDevice->currentIndex() == 0)
-        return;
     ui->btnTest->setEnabled(false);
     ui->btnTest->setText(QObject::tr("Testing"));
+    closeProbePort();
     resetTestDisplay();
     runFaceTest(ui->cmbFaceDevice->currentIndex());
 
     // A window closed during a test ends it: nothing more is sent or opened.
     if (!m_closed) {
         showStatus(QObject::tr("Network: testing"), QObject::tr("Probe: unknown"));
-        const QString networkLine = runNetworkTest() ? QObject::tr("Network: success")
-                                                     : QObject::tr("Network: failure");
+        const QString networkLine = runNetworkTest();
         if (!m_closed)
             runProbeTest(networkLine);
     }
@@ -231,43 +245,55 @@ void NerovaSimpleTool::on_btnTest_clicked()
     ui->btnTest->setText(QObject::tr("Test"));
 }
 
+FaceTestAnalyser::Switches NerovaSimpleTool::featureSwitches() const
+{
+    return {m_config.faceLeftEye, m_config.faceRightEye, m_config.faceNose, m_config.faceMouth};
+}
+
+// A fresh installation lacks the licensed feature cascades: the face test
+// can then never pass, and the installer must not blame the camera.
+void NerovaSimpleTool::showCascadeProblems()
+{
+    QStringList problems;
+    if (!m_faceTest.hasFaceCascade())
+        problems << QString::fromUtf8("缺少人脸分类器（data/haarcascades/、data/lbpcascades/），找不到人脸");
+    const FaceTestAnalyser::MissingFeatures missing = m_faceTest.missingFeatures(featureSwitches());
+    if (!missing.files.isEmpty()) {
+        const QString verdict = missing.bestScore < m_config.faceThreshold
+            ? QString::fromUtf8("低于阈值 %1，测试不会通过").arg(m_config.faceThreshold)
+            : QString::fromUtf8("阈值 %1").arg(m_config.faceThreshold);
+        problems << QString::fromUtf8("缺少特征分类器 data/haarcascades/%1：最高得分 %2，%3")
+                        .arg(missing.files.join(QString::fromUtf8("、")), QString::number(missing.bestScore), verdict);
+    }
+    ui->lblCascades->setText(problems.isEmpty() ? QString() : kProblemStyle.arg(problems.join("<br>")));
+    ui->lblCascades->setVisible(!problems.isEmpty());
+}
+
 void NerovaSimpleTool::runFaceTest(int cameraEntry)
 {
     // The camera of the entry itself, as listed when the list was built.
-    if (cameraEntry < 1 || cameraEntry > m_cameras.size() || !m_capture.open(m_cameras[cameraEntry - 1]))
+    if (cameraEntry < 1 || cameraEntry > m_cameras.size())
         return;
-    cv::Mat discarded;
-    m_capture.read(discarded);
-    wait(100);
-    m_capture.read(discarded);
-    wait(100);
-
+    m_faceRun.reset();
+    m_faceRun = std::make_unique<FaceTestRun>(m_faceTest, m_cameras[cameraEntry - 1], featureSwitches());
+    connect(m_faceRun.get(), &FaceTestRun::shotStarted, this, &NerovaSimpleTool::showShotStarted);
+    connect(m_faceRun.get(), &FaceTestRun::shotTaken, this, &NerovaSimpleTool::showShotResult);
+    connect(m_faceRun.get(), &FaceTestRun::finished, this, [this] { m_faceRunEnded = true; });
+    m_faceRunEnded = false;
     m_shot = 0;
-    m_running = !m_closed;
-    while (m_running && m_shot < 3) {
-        ++m_shot;
-        takeShot(m_shot);
-        if (m_running)
-            wait(2000);
-    }
-    if (m_capture.isOpened())
-        m_capture.release();
+    m_faceRun->start();
+    EventWait::until([this] { return m_faceRunEnded || m_closed; }, kFaceTestGuardMs);
 }
 
-void NerovaSimpleTool::takeShot(int shot)
+void NerovaSimpleTool::showShotStarted(int shot)
 {
+    m_shot = shot;
     QLabel *verdicts[] = {ui->lblRet1, ui->lblRet2, ui->lblRet3};
     verdicts[shot - 1]->setText(QObject::tr("Testing"));
-    cv::Mat frame;
-    if (!m_capture.read(frame) || frame.empty()) {
-        if (m_capture.isOpened())
-            m_capture.release();
-        m_running = false;
-        return;
-    }
-    const FaceTestAnalyser::Switches switches{m_config.faceLeftEye, m_config.faceRightEye, m_config.faceNose,
-                                              m_config.faceMouth};
-    const FaceTestAnalyser::Shot result = m_faceTest.analyse(frame, switches);
+}
+
+void NerovaSimpleTool::showShotResult(int shot, const FaceTestAnalyser::Shot &result)
+{
     if (!result.faceFound) {
         NerovaLog::trace(m_loggerName, "Tool: No face detected");
         if (m_config.debugMode)
@@ -292,12 +318,8 @@ void NerovaSimpleTool::showShot(int shot, const QByteArray &png, bool faceDetect
     QPixmap picture;
     picture.loadFromData(png, "PNG");
     pictures[shot - 1]->setPixmap(picture);
-    if (faceDetected)
-        verdicts[shot - 1]->setText(QString("<span style=\"font-weight:600; color:blue;\">%1</span>")
-                                        .arg(QObject::tr("Face detected")));
-    else
-        verdicts[shot - 1]->setText(QString("<span style=\"font-weight:600; color:#ff5500;\">%1</span>")
-                                        .arg(QObject::tr("No face detected")));
+    verdicts[shot - 1]->setText(faceDetected ? kFaceDetectedStyle.arg(QObject::tr("Face detected"))
+                                             : kProblemStyle.arg(QObject::tr("No face detected")));
 }
 
 // Written only where the debug directory exists; a failure is ignored.
@@ -310,9 +332,19 @@ void NerovaSimpleTool::writeDebugPicture(const QByteArray &png) const
         file.write(png);
 }
 
-bool NerovaSimpleTool::runNetworkTest()
+// The network line, with why a test failed.
+QString NerovaSimpleTool::runNetworkTest()
 {
-    return NetworkTest::run(m_loginUrl, ui->edtCodeValue->text(), [this] { return m_closed; });
+    if (QUrl(m_loginUrl, QUrl::TolerantMode).host().isEmpty())
+        return QObject::tr("Network: failure, no server address is configured (Server/Server in %1)")
+            .arg(QDir::toNativeSeparators(m_paths.configFile));
+    const NetworkTest::Outcome outcome
+        = NetworkTest::run(m_loginUrl, ui->edtCodeValue->text(), [this] { return m_closed; });
+    if (outcome.success)
+        return QObject::tr("Network: success");
+    if (outcome.timedOut)
+        return QObject::tr("Network: failure, no answer within %1 s").arg(NetworkTest::kTimeLimitMs / 1000);
+    return QObject::tr("Network: failure, %1").arg(outcome.error);
 }
 
 void NerovaSimpleTool::runProbeTest(const QString &networkLine)
@@ -332,6 +364,7 @@ void NerovaSimpleTool::runProbeTest(const QString &networkLine)
         return;
     }
     showStatus(networkLine, QObject::tr("Probe: testing"));
+    m_probeLimit->start();
     m_serial->setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);
     m_serial->setDataBits(QSerialPort::Data8);
     m_serial->setParity(QSerialPort::NoParity);
@@ -341,9 +374,29 @@ void NerovaSimpleTool::runProbeTest(const QString &networkLine)
 
 void NerovaSimpleTool::TriggerSerialReadReady()
 {
+    m_probeLimit->stop();
     m_serial->readAll();
     QString status = ui->lblTest->text();
     status.replace(QObject::tr("Probe: testing"), QObject::tr("Probe: success"));
     ui->lblTest->setText(status);
     m_serial->close();
+}
+
+// The port is released, so that a later test (or the library) can open it.
+void NerovaSimpleTool::endSilentProbeTest()
+{
+    if (!m_serial->isOpen())
+        return;
+    m_serial->close();
+    QString status = ui->lblTest->text();
+    status.replace(QObject::tr("Probe: testing"),
+                   QObject::tr("Probe: failure, no data within %1 s").arg(kProbeTestLimitMs / 1000));
+    ui->lblTest->setText(status);
+}
+
+void NerovaSimpleTool::closeProbePort()
+{
+    m_probeLimit->stop();
+    if (m_serial->isOpen())
+        m_serial->close();
 }

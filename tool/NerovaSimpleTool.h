@@ -1,20 +1,22 @@
 #pragma once
 
-#include "CameraCapture.h"
 #include "CameraList.h"
 #include "FaceTestAnalyser.h"
+#include "FaceTestRun.h"
 #include "InstallPaths.h"
 #include "NerovaConfig.h"
 #include "SerialPortList.h"
 
-#include <QList>
-
 #include <QDialog>
+#include <QList>
 #include <QString>
+
+#include <memory>
 
 class QLabel;
 class QSerialPort;
 class QSettings;
+class QTimer;
 
 namespace Ui {
 class NerovaSimpleTool;
@@ -51,12 +53,17 @@ private:
     void finish();
     void saveConfiguration();
 
+    FaceTestAnalyser::Switches featureSwitches() const;
+    void showCascadeProblems();
     void runFaceTest(int cameraEntry);
-    void takeShot(int shot);
+    void showShotStarted(int shot);
+    void showShotResult(int shot, const FaceTestAnalyser::Shot &result);
     void showShot(int shot, const QByteArray &png, bool faceDetected);
     void writeDebugPicture(const QByteArray &png) const;
-    bool runNetworkTest();
+    QString runNetworkTest();
     void runProbeTest(const QString &networkLine);
+    void endSilentProbeTest();
+    void closeProbePort();
     void showStatus(const QString &networkLine, const QString &probeLine);
     void wait(int ms);
 
@@ -67,13 +74,15 @@ private:
     QString m_loggerName;
     NerovaConfig m_config;
     int m_page = 0;
-    int m_shot = 0;
-    bool m_running = false;
+    int m_shot = 0; // the shot of the face test under way or shown last
     bool m_closed = false;
     FaceTestAnalyser m_faceTest;
-    CameraCapture m_capture;
+    // The face test's camera is opened, read and released on its thread.
+    std::unique_ptr<FaceTestRun> m_faceRun;
+    bool m_faceRunEnded = true;
     QList<CameraInfo> m_cameras; // entry k of cmbFaceDevice is camera k - 1
     QList<SerialPortEntry> m_ports; // entry k of cmbProbeDevice is port k - 1
     QSerialPort *m_serial = nullptr;
     QString m_probePort;
+    QTimer *m_probeLimit = nullptr; // a probe that sends nothing fails after it
 };

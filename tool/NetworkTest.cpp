@@ -41,19 +41,22 @@ QByteArray NetworkTest::requestBody(const QString &storeNumber)
     return QJsonDocument(body).toJson(QJsonDocument::Indented);
 }
 
-bool NetworkTest::run(const QString &loginUrl, const QString &storeNumber,
-                      const std::function<bool()> &stopped, int timeLimitMs)
+NetworkTest::Outcome NetworkTest::run(const QString &loginUrl, const QString &storeNumber,
+                                      const std::function<bool()> &stopped, int timeLimitMs)
 {
     QNetworkAccessManager manager;
     QNetworkReply *reply = manager.post(loginRequest(loginUrl), requestBody(storeNumber));
     reply->ignoreSslErrors();
     EventWait::until([&] { return reply->isFinished() || stopped(); }, timeLimitMs);
+    Outcome outcome;
     if (!reply->isFinished()) {
+        outcome.timedOut = !stopped();
         reply->abort();
-        reply->deleteLater();
-        return false;
+    } else {
+        outcome.success = reply->error() == QNetworkReply::NoError;
+        if (!outcome.success)
+            outcome.error = reply->errorString();
     }
-    const bool success = reply->error() == QNetworkReply::NoError;
     reply->deleteLater();
-    return success;
+    return outcome;
 }

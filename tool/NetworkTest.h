@@ -17,8 +17,15 @@ public:
     // and "userName", as indented JSON.
     static QByteArray requestBody(const QString &storeNumber);
 
+    struct Outcome
+    {
+        bool success = false;
+        bool timedOut = false;
+        QString error; // what the transport or the server reported
+    };
+
     // Posts the login to loginUrl and waits, dispatching events, until the
-    // reply, the time limit or stopped(). True for a reply without error.
-    static bool run(const QString &loginUrl, const QString &storeNumber,
-                    const std::function<bool()> &stopped, int timeLimitMs = kTimeLimitMs);
+    // reply, the time limit or stopped(). A success is a reply without error.
+    static Outcome run(const QString &loginUrl, const QString &storeNumber,
+                       const std::function<bool()> &stopped, int timeLimitMs = kTimeLimitMs);
 };

@@ -34,13 +34,21 @@ QString link(const QString &source, const QString &target)
 
 } // namespace
 
-QString installCascades(const QString &dir)
+QString installDebianCascades(const QString &dir)
 {
     for (const char *file : debianCascades) {
         const QString missing = link(QStringLiteral("/usr/share/opencv4/") + file, dir + "/data/" + file);
         if (!missing.isEmpty())
             return missing;
     }
+    return QString();
+}
+
+QString installCascades(const QString &dir)
+{
+    const QString missing = installDebianCascades(dir);
+    if (!missing.isEmpty())
+        return missing;
     for (const char *file : licensedCascades) {
         const QString missing = link(QStringLiteral(NEROVA_SHARED_DATA_DIR "/haarcascades/") + file,
                                      dir + "/data/haarcascades/" + file);

@@ -6,6 +6,8 @@
 // to the licensed ten in the shared test data). Returns an empty text, or
 // the file that is missing.
 QString installCascades(const QString &dir);
+// Only Debian's twelve (opencv-data), as on a fresh installation.
+QString installDebianCascades(const QString &dir);
 
 // A test image from the shared test data; empty when it is missing.
 QString sharedImage(const QString &name);
