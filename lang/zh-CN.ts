@@ -74,7 +74,7 @@
     </message>
     <message>
         <source>Network: failure, no server address is configured (Server/Server in %1)</source>
-        <translation>网络：失败，未配置服务器地址（%1 中的 Server/Server）</translation>
+        <translation>网络：失败，%1 中未配置服务器地址 Server/Server</translation>
     </message>
     <message>
         <source>Network: failure, no answer within %1 s</source>

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Renders both pages of the set-up wizard's window to PNG files under
-# <build dir>/screenshots/, on Qt's offscreen platform: a temporary
-# installation with the Chinese font and translation, the cascades and a
-# virtual camera showing ../shared/data/images/astronaut.png; the test page
-# is taken after a test has run. Usage: scripts/wizard-screenshots.sh [build dir]
+# Renders the set-up wizard's window to PNG files under
+# <build dir>/screenshots/, on Qt's offscreen platform, each in a temporary
+# installation with the Chinese font and translation: both pages with a
+# virtual camera showing ../shared/data/images/astronaut.png (the test page
+# after a test), a test on a fresh installation and a test against a server
+# that refuses (see tests/tool/WizardScreenshots.cpp). docs/ holds the two
+# the README shows, which contain no test image.
+# Usage: scripts/wizard-screenshots.sh [build dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR="${1:-build}"

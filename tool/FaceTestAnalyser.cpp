@@ -2,8 +2,6 @@
 
 #include "FaceDetection.h"
 
-#include <QFileInfo>
-
 #include <opencv2/core/utility.hpp>
 
 #include <vector>
@@ -44,7 +42,7 @@ FaceTestAnalyser::MissingFeatures FaceTestAnalyser::missingFeatures(const Switch
     for (const auto &[switchedOn, feature] : scored) {
         if (!switchedOn || !m_cascades.feature(feature).empty())
             continue;
-        missing.files << QFileInfo(CascadeSet::relativePath(feature)).fileName();
+        missing.features << feature;
         missing.bestScore -= 25;
     }
     return missing;

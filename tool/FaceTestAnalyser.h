@@ -5,7 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include <QStringList>
+#include <QList>
 
 #include <opencv2/core.hpp>
 
@@ -42,7 +42,7 @@ public:
     // load: such a feature is never found, so it caps the score.
     struct MissingFeatures
     {
-        QStringList files;
+        QList<CascadeSet::Feature> features;
         int bestScore = 100;
     };
 

@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
@@ -36,6 +37,19 @@ constexpr int kFaceTestGuardMs = 60000;
 
 const QString kFaceDetectedStyle = QStringLiteral("<span style=\"font-weight:600; color:blue;\">%1</span>");
 const QString kProblemStyle = QStringLiteral("<span style=\"font-weight:600; color:#ff5500;\">%1</span>");
+// One line fits between the pictures and the status lines.
+QString featureName(CascadeSet::Feature feature)
+{
+    switch (feature) {
+    case CascadeSet::McsLeftEye: return QString::fromUtf8("左眼");
+    case CascadeSet::McsRightEye: return QString::fromUtf8("右眼");
+    case CascadeSet::McsNose: return QString::fromUtf8("鼻子");
+    case CascadeSet::McsMouth: return QString::fromUtf8("嘴巴");
+    default: return CascadeSet::relativePath(feature);
+    }
+}
+
+const QString kCascadeProblemStyle = QStringLiteral("<span style=\"font-size:11px; color:#ff5500;\">%1</span>");
 
 } // namespace
 
@@ -251,22 +265,39 @@ FaceTestAnalyser::Switches NerovaSimpleTool::featureSwitches() const
 }
 
 // A fresh installation lacks the licensed feature cascades: the face test
-// can then never pass, and the installer must not blame the camera.
+// can then never pass, and the installer must not blame the camera. One
+// line fits under the pictures; the files are in its tool tip and the log.
 void NerovaSimpleTool::showCascadeProblems()
 {
     QStringList problems;
-    if (!m_faceTest.hasFaceCascade())
-        problems << QString::fromUtf8("缺少人脸分类器（data/haarcascades/、data/lbpcascades/），找不到人脸");
-    const FaceTestAnalyser::MissingFeatures missing = m_faceTest.missingFeatures(featureSwitches());
-    if (!missing.files.isEmpty()) {
-        const QString verdict = missing.bestScore < m_config.faceThreshold
-            ? QString::fromUtf8("低于阈值 %1，测试不会通过").arg(m_config.faceThreshold)
-            : QString::fromUtf8("阈值 %1").arg(m_config.faceThreshold);
-        problems << QString::fromUtf8("缺少特征分类器 data/haarcascades/%1：最高得分 %2，%3")
-                        .arg(missing.files.join(QString::fromUtf8("、")), QString::number(missing.bestScore), verdict);
+    QStringList files;
+    if (!m_faceTest.hasFaceCascade()) {
+        problems << QString::fromUtf8("缺少人脸分类器，找不到人脸");
+        files << QStringLiteral("data/haarcascades/haarcascade_frontalface_*.xml");
     }
-    ui->lblCascades->setText(problems.isEmpty() ? QString() : kProblemStyle.arg(problems.join("<br>")));
+    const FaceTestAnalyser::MissingFeatures missing = m_faceTest.missingFeatures(featureSwitches());
+    if (!missing.features.isEmpty()) {
+        QStringList names;
+        for (const CascadeSet::Feature feature : missing.features) {
+            names << featureName(feature);
+            files << CascadeSet::relativePath(feature);
+        }
+        problems << QString::fromUtf8("缺少特征分类器：%1（最高 %2 分，阈值 %3）")
+                        .arg(names.join(QString::fromUtf8("、")), QString::number(missing.bestScore),
+                             QString::number(m_config.faceThreshold));
+    }
+    ui->lblCascades->setText(problems.isEmpty() ? QString() : kCascadeProblemStyle.arg(problems.join("; ")));
+    ui->lblCascades->setToolTip(files.join("\n"));
     ui->lblCascades->setVisible(!problems.isEmpty());
+    if (!problems.isEmpty()) {
+        // The line's room comes from the margins above and below the pictures.
+        const QMargins margins = ui->horizontalLayout_11->contentsMargins();
+        ui->horizontalLayout_11->setContentsMargins(margins.left(), 0, margins.right(), 0);
+    }
+    if (!files.isEmpty())
+        NerovaLog::problem(m_loggerName, QString("Tool: cascades missing below %1: %2. The face test cannot find what "
+                                                 "they find: supply the files, or switch those features off in %3")
+                                             .arg(m_paths.applicationDir, files.join(", "), m_paths.configFile));
 }
 
 void NerovaSimpleTool::runFaceTest(int cameraEntry)
@@ -337,7 +368,7 @@ QString NerovaSimpleTool::runNetworkTest()
 {
     if (QUrl(m_loginUrl, QUrl::TolerantMode).host().isEmpty())
         return QObject::tr("Network: failure, no server address is configured (Server/Server in %1)")
-            .arg(QDir::toNativeSeparators(m_paths.configFile));
+            .arg(QStringLiteral("conf/default.ini"));
     const NetworkTest::Outcome outcome
         = NetworkTest::run(m_loginUrl, ui->edtCodeValue->text(), [this] { return m_closed; });
     if (outcome.success)
