@@ -77,7 +77,6 @@ NerovaSimpleTool::NerovaSimpleTool(QWidget *parent)
     setFixedSize(ui->wgtConfig->width() + 20,
                  ui->wgtConfig->height() + ui->btnNext->height() + 60);
     m_page = 0;
-    m_shot = 0;
     ui->btnPrevious->hide();
     ui->btnTest->hide();
     connect(m_serial, SIGNAL(readyRead()), this, SLOT(TriggerSerialReadReady()));
@@ -311,14 +310,12 @@ void NerovaSimpleTool::runFaceTest(int cameraEntry)
     connect(m_faceRun.get(), &FaceTestRun::shotTaken, this, &NerovaSimpleTool::showShotResult);
     connect(m_faceRun.get(), &FaceTestRun::finished, this, [this] { m_faceRunEnded = true; });
     m_faceRunEnded = false;
-    m_shot = 0;
     m_faceRun->start();
     EventWait::until([this] { return m_faceRunEnded || m_closed; }, kFaceTestGuardMs);
 }
 
 void NerovaSimpleTool::showShotStarted(int shot)
 {
-    m_shot = shot;
     QLabel *verdicts[] = {ui->lblRet1, ui->lblRet2, ui->lblRet3};
     verdicts[shot - 1]->setText(QObject::tr("Testing"));
 }

@@ -74,7 +74,6 @@ private:
     QString m_loggerName;
     NerovaConfig m_config;
     int m_page = 0;
-    int m_shot = 0; // the shot of the face test under way or shown last
     bool m_closed = false;
     FaceTestAnalyser m_faceTest;
     // The face test's camera is opened, read and released on its thread.
