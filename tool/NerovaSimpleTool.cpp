@@ -268,35 +268,40 @@ FaceTestAnalyser::Switches NerovaSimpleTool::featureSwitches() const
 // line fits under the pictures; the files are in its tool tip and the log.
 void NerovaSimpleTool::showCascadeProblems()
 {
-    QStringList problems;
     QStringList files;
+    const QString problems = cascadeProblems(files);
+    ui->lblCascades->setText(problems.isEmpty() ? QString() : kCascadeProblemStyle.arg(problems));
+    ui->lblCascades->setToolTip(files.join("\n"));
+    ui->lblCascades->setVisible(!problems.isEmpty());
+    if (problems.isEmpty())
+        return;
+    // The line's room comes from the margins above and below the pictures.
+    const QMargins margins = ui->horizontalLayout_11->contentsMargins();
+    ui->horizontalLayout_11->setContentsMargins(margins.left(), 0, margins.right(), 0);
+    NerovaLog::problem(m_loggerName, QString("Tool: cascades missing below %1: %2. The face test cannot find what "
+                                             "they find: supply the files, or switch those features off in %3")
+                                         .arg(m_paths.applicationDir, files.join(", "), m_paths.configFile));
+}
+
+QString NerovaSimpleTool::cascadeProblems(QStringList &files) const
+{
+    QStringList problems;
     if (!m_faceTest.hasFaceCascade()) {
         problems << QString::fromUtf8("缺少人脸分类器，找不到人脸");
         files << QStringLiteral("data/haarcascades/haarcascade_frontalface_*.xml");
     }
     const FaceTestAnalyser::MissingFeatures missing = m_faceTest.missingFeatures(featureSwitches());
-    if (!missing.features.isEmpty()) {
-        QStringList names;
-        for (const CascadeSet::Feature feature : missing.features) {
-            names << featureName(feature);
-            files << CascadeSet::relativePath(feature);
-        }
-        problems << QString::fromUtf8("缺少特征分类器：%1（最高 %2 分，阈值 %3）")
-                        .arg(names.join(QString::fromUtf8("、")), QString::number(missing.bestScore),
-                             QString::number(m_config.faceThreshold));
+    if (missing.features.isEmpty())
+        return problems.join(QString());
+    QStringList names;
+    for (const CascadeSet::Feature feature : missing.features) {
+        names << featureName(feature);
+        files << CascadeSet::relativePath(feature);
     }
-    ui->lblCascades->setText(problems.isEmpty() ? QString() : kCascadeProblemStyle.arg(problems.join("; ")));
-    ui->lblCascades->setToolTip(files.join("\n"));
-    ui->lblCascades->setVisible(!problems.isEmpty());
-    if (!problems.isEmpty()) {
-        // The line's room comes from the margins above and below the pictures.
-        const QMargins margins = ui->horizontalLayout_11->contentsMargins();
-        ui->horizontalLayout_11->setContentsMargins(margins.left(), 0, margins.right(), 0);
-    }
-    if (!files.isEmpty())
-        NerovaLog::problem(m_loggerName, QString("Tool: cascades missing below %1: %2. The face test cannot find what "
-                                                 "they find: supply the files, or switch those features off in %3")
-                                             .arg(m_paths.applicationDir, files.join(", "), m_paths.configFile));
+    problems << QString::fromUtf8("缺少特征分类器：%1（最高 %2 分，阈值 %3）")
+                    .arg(names.join(QString::fromUtf8("、")), QString::number(missing.bestScore),
+                         QString::number(m_config.faceThreshold));
+    return problems.join(QString::fromUtf8("；"));
 }
 
 void NerovaSimpleTool::runFaceTest(int cameraEntry)

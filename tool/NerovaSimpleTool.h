@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -55,6 +56,7 @@ private:
 
     FaceTestAnalyser::Switches featureSwitches() const;
     void showCascadeProblems();
+    QString cascadeProblems(QStringList &files) const;
     void runFaceTest(int cameraEntry);
     void showShotStarted(int shot);
     void showShotResult(int shot, const FaceTestAnalyser::Shot &result);
