@@ -47,9 +47,10 @@ private:
     void readConfiguration();
     void resetTestDisplay();
     void showPage(int page);
+    void showError(const QString &text);
     bool confirmConfigPage();
     void finish();
-    void saveConfiguration();
+    bool saveConfiguration();
 
     void runFaceTest(int cameraEntry);
     void takeShot(int shot);

@@ -5,7 +5,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTranslator>
+
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -117,6 +122,70 @@ TEST_F(WizardPages, FinishWritesTheStoreNumberAndLeavesEverythingElse)
     QFile::remove(install.configFile());
     open();
     goToTestPage();
+    finish();
+    EXPECT_EQ(readFile(install.configFile()), QByteArray("[Nerova]\nDeviceId=\" 12 \"\n"));
+
+    // A link stays a link: the file it points to gets the new text.
+    const QString shared = install.path() + "/shared.ini";
+    QFile::rename(install.configFile(), shared);
+    QFile::link("../shared.ini", install.configFile());
+    open();
+    child<QLineEdit>("edtCodeValue")->setText("S-3");
+    clickExpectingBox("btnNext", QString::fromUtf8("确定"));
+    finish();
+    EXPECT_EQ(QFileInfo(install.configFile()).symLinkTarget(), shared);
+    EXPECT_EQ(readFile(shared), QByteArray("[Nerova]\nDeviceId=S-3\n"));
+}
+
+// Run with sudo, the wizard must leave the file to the host's user: the
+// library, running as that user, reads nothing from a file it may not read.
+TEST_F(WizardPages, FinishKeepsTheOwnerGroupAndModeOfTheFile)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root may give the file to another user";
+    install.writeConfig("[Nerova]\nDeviceId=old\n");
+    const QByteArray name = QFile::encodeName(install.configFile());
+    ASSERT_EQ(::chown(name.constData(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(name.constData(), 0640), 0);
+    open();
+    goToTestPage();
+    finish();
+    struct stat status {};
+    ASSERT_EQ(::stat(name.constData(), &status), 0);
+    EXPECT_EQ(status.st_uid, 65534u);
+    EXPECT_EQ(status.st_gid, 65534u);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_EQ(readFile(install.configFile()), QByteArray("[Nerova]\nDeviceId=\" 12 \"\n"));
+}
+
+// A file or directory without any write permission was made read-only on
+// purpose, and is left alone even by root. The failure is shown, the window
+// stays on the test page, and Finish saves once the cause is put right.
+TEST_F(WizardPages, AFailedSaveIsShownAndFinishCanBePressedAgain)
+{
+    install.writeConfig("[Nerova]\nDeviceId=old\n");
+    const QString confDir = install.path() + "/conf";
+    const QString expectedText = QString::fromUtf8("配置文件保存失败：%1\n%2\n请检查文件及其目录的写权限，然后再点击完成。")
+                                     .arg(install.configFile(), QString::fromLocal8Bit(std::strerror(EACCES)));
+    open();
+    goToTestPage();
+    for (const QString &readOnly : {install.configFile(), confDir}) {
+        QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner);
+        testing::internal::CaptureStderr();
+        const Box box = clickExpectingBox("btnNext", QString::fromUtf8("确定"));
+        const std::string stderrText = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(box.title, QString::fromUtf8("错误")) << readOnly.toStdString();
+        EXPECT_EQ(box.text, expectedText);
+        EXPECT_EQ(box.buttons, QStringList{QString::fromUtf8("确定")});
+        EXPECT_EQ(box.style, "*{font-size: 14px;}");
+        EXPECT_NE(stderrText.find("nerova: ERROR Tool: Cannot save " + install.configFile().toStdString()),
+                  std::string::npos) << stderrText;
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_TRUE(shown("wgtTest"));
+        QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        EXPECT_EQ(readFile(install.configFile()), QByteArray("[Nerova]\nDeviceId=old\n"));
+        EXPECT_EQ(QDir(confDir).entryList(QDir::Files), QStringList{"default.ini"});
+    }
     finish();
     EXPECT_EQ(readFile(install.configFile()), QByteArray("[Nerova]\nDeviceId=\" 12 \"\n"));
 }
