@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QTranslator>
 
+#include <log4cxx/logmanager.h>
+
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -152,7 +154,8 @@ TEST_F(WizardPages, FinishKeepsTheOwnerGroupAndModeOfTheFile)
 // stays on the test page, and Finish saves once the cause is put right.
 TEST_F(WizardPages, AFailedSaveIsShownAndFinishCanBePressedAgain)
 {
-    install.writeConfig("[Nerova]\nDeviceId=old\n");
+    const QByteArray before = ("[Nerova]\nDeviceId=old\n" + TestInstall::fileLogGroup("wizard")).toUtf8();
+    install.writeConfig(QString::fromUtf8(before));
     const QString confDir = install.path() + "/conf";
     const QString expectedText = QString::fromUtf8("配置文件保存失败：%1\n%2\n请检查文件及其目录的写权限，然后再点击完成。")
                                      .arg(install.configFile(), QString::fromLocal8Bit(std::strerror(EACCES)));
@@ -172,11 +175,14 @@ TEST_F(WizardPages, AFailedSaveIsShownAndFinishCanBePressedAgain)
         EXPECT_TRUE(window->isVisible());
         EXPECT_TRUE(shown("wgtTest"));
         QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        EXPECT_EQ(readFile(install.configFile()), QByteArray("[Nerova]\nDeviceId=old\n"));
+        EXPECT_EQ(readFile(install.configFile()), before);
         EXPECT_EQ(QDir(confDir).entryList(QDir::Files), QStringList{"default.ini"});
     }
+    EXPECT_EQ(install.logText("wizard.log").count("ERROR root - Tool: Cannot save " + install.configFile() + ": "), 2)
+        << install.logText("wizard.log").toStdString();
     finish();
-    EXPECT_EQ(readFile(install.configFile()), QByteArray("[Nerova]\nDeviceId=\" 12 \"\n"));
+    log4cxx::LogManager::resetConfiguration();
+    EXPECT_EQ(readFile(install.configFile()), QByteArray(before).replace("DeviceId=old", "DeviceId=\" 12 \""));
 }
 
 TEST_F(WizardPages, StartUpAppliesFontAndTranslation)
