@@ -14,6 +14,9 @@ bool isLineEnd(char ch)
     return ch == '\n' || ch == '\r';
 }
 
+// The UTF-8 byte-order mark an editor may put first; QSettings skips it.
+const char kByteOrderMark[] = "\xef\xbb\xbf";
+
 bool isHexDigit(ushort ch)
 {
     return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
@@ -24,6 +27,11 @@ bool isHexDigit(ushort ch)
 IniFileEditor::IniFileEditor(const QByteArray &text)
     : m_text(text)
 {
+}
+
+int IniFileEditor::textStart() const
+{
+    return m_text.startsWith(kByteOrderMark) ? int(sizeof kByteOrderMark) - 1 : 0;
 }
 
 IniFileEditor::Line IniFileEditor::readLine(int position) const
@@ -96,7 +104,7 @@ void IniFileEditor::replaceValue(const Line &line, const QByteArray &value)
 void IniFileEditor::insertAfter(int position, const QByteArray &lines)
 {
     QByteArray text = lines;
-    if (position > 0 && !isLineEnd(m_text[position - 1]))
+    if (position > textStart() && !isLineEnd(m_text[position - 1]))
         text.prepend(lineEnding());
     m_text.insert(position, text);
 }
@@ -113,7 +121,7 @@ void IniFileEditor::setValue(const QString &groupAndKey, const QString &value)
     QVector<Line> entries;
     int groupEnd = -1; // where the group's last section ends its last entry
     bool inGroup = false;
-    for (int position = 0; position < m_text.size();) {
+    for (int position = textStart(); position < m_text.size();) {
         const Line line = readLine(position);
         if (line.start >= m_text.size())
             break;
@@ -141,7 +149,7 @@ void IniFileEditor::setValue(const QString &groupAndKey, const QString &value)
         return;
     }
     QByteArray section = '[' + groupName + ']' + eol + entry;
-    if (!m_text.isEmpty())
+    if (m_text.size() > textStart())
         section.prepend(eol);
     insertAfter(m_text.size(), section);
 }

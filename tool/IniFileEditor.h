@@ -8,7 +8,8 @@
 // values in their own spelling, text beyond ASCII) stays byte for byte as it
 // was. Lines are read the way QSettings reads them: a ";" outside double
 // quotes starts a comment, a backslash or an open quote carries a value over
-// the line end, and of several entries of one key the last one counts.
+// the line end, of several entries of one key the last one counts, and a
+// UTF-8 byte-order mark at the start is no part of the first line (it stays).
 class IniFileEditor
 {
 public:
@@ -37,6 +38,7 @@ private:
         bool isSection = false;
     };
 
+    int textStart() const;
     Line readLine(int position) const;
     QByteArray lineEnding() const;
     void replaceValue(const Line &line, const QByteArray &value);

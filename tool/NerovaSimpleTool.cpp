@@ -2,6 +2,7 @@
 
 #include "ui_nerovasimpletool.h"
 
+#include "ConfigFileWriter.h"
 #include "ConfigKeys.h"
 #include "DeviceLists.h"
 #include "EventWait.h"
@@ -12,12 +13,10 @@
 
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSerialPort>
 #include <QSettings>
 #include <QTextCodec>
@@ -164,14 +163,18 @@ void NerovaSimpleTool::on_btnPrevious_clicked()
     ui->btnNext->setText(QObject::tr("Next"));
 }
 
+void NerovaSimpleTool::showError(const QString &text)
+{
+    QMessageBox box(QMessageBox::Critical, QString::fromUtf8("错误"), text, QMessageBox::Ok, this);
+    box.setStyleSheet(kBoxStyle);
+    box.button(QMessageBox::Ok)->setText(QString::fromUtf8("确定"));
+    box.exec();
+}
+
 bool NerovaSimpleTool::confirmConfigPage()
 {
     if (ui->edtCodeValue->text().trimmed().isEmpty()) {
-        QMessageBox box(QMessageBox::Critical, QString::fromUtf8("错误"),
-                        QString::fromUtf8("门店编号必须输入"), QMessageBox::Ok, this);
-        box.setStyleSheet(kBoxStyle);
-        box.button(QMessageBox::Ok)->setText(QString::fromUtf8("确定"));
-        box.exec();
+        showError(QString::fromUtf8("门店编号必须输入"));
         return false;
     }
     if (ui->cmbFaceDevice->currentIndex() == 0 || ui->cmbProbeDevice->currentIndex() == 0) {
@@ -187,16 +190,19 @@ bool NerovaSimpleTool::confirmConfigPage()
     return true;
 }
 
+// A failed save keeps the window on the test page, so that the installer
+// can put the cause right and press Finish again.
 void NerovaSimpleTool::finish()
 {
-    saveConfiguration();
+    if (!saveConfiguration())
+        return;
     QCoreApplication::exit(0);
 }
 
 // The three keys are set by editing the file's text: written through the
 // settings object, the whole file would be rewritten without the
 // installer's comments and with every other value re-spelled.
-void NerovaSimpleTool::saveConfiguration()
+bool NerovaSimpleTool::saveConfiguration()
 {
     QFile current(m_paths.configFile);
     IniFileEditor editor(current.open(QIODevice::ReadOnly) ? current.readAll() : QByteArray());
@@ -212,13 +218,14 @@ void NerovaSimpleTool::saveConfiguration()
         editor.setValue(ConfigKeys::FaceDevice, m_config.faceDevice);
     }
 
-    QDir().mkpath(m_paths.configDir);
-    QSaveFile file(m_paths.configFile);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(editor.text());
-        file.commit();
-    }
+    const QString reason = ConfigFileWriter::write(m_paths.configFile, editor.text());
     m_settings->sync();
+    if (reason.isEmpty())
+        return true;
+    NerovaLog::problem(m_loggerName, QString("Tool: Cannot save %1: %2").arg(m_paths.configFile, reason));
+    showError(QString::fromUtf8("配置文件保存失败：%1\n%2\n请检查文件及其目录的写权限，然后再点击完成。")
+                  .arg(m_paths.configFile, reason));
+    return false;
 }
 
 // Device lists

@@ -50,9 +50,10 @@ private:
     void readConfiguration();
     void resetTestDisplay();
     void showPage(int page);
+    void showError(const QString &text);
     bool confirmConfigPage();
     void finish();
-    void saveConfiguration();
+    bool saveConfiguration();
 
     FaceTestAnalyser::Switches featureSwitches() const;
     void showCascadeProblems();

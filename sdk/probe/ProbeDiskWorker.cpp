@@ -1,7 +1,6 @@
 #include "ProbeDiskWorker.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <chrono>
 #include <fcntl.h>
@@ -11,20 +10,6 @@
 namespace {
 
 constexpr auto syncPeriod = std::chrono::seconds(1);
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *data = bytes.constData();
-    size_t left = static_cast<size_t>(bytes.size());
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n <= 0)
-            return false;
-        data += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -133,31 +118,4 @@ void ProbeDiskWorker::tick()
     struct statvfs volume {};
     if (::statvfs(m_dataDir.constData(), &volume) == 0)
         m_lowOnSpace = static_cast<qint64>(volume.f_bavail) * static_cast<qint64>(volume.f_frsize) < m_reserveBytes;
-}
-
-bool ProbeDiskWorker::syncPath(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
-}
-
-bool ProbeDiskWorker::writeDurably(const QString &path, const QByteArray &bytes)
-{
-    const QString temporary = path + QStringLiteral(".tmp");
-    const QByteArray name = QFile::encodeName(temporary);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    const bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!written || ::rename(name.constData(), QFile::encodeName(path).constData()) != 0) {
-        ::unlink(name.constData());
-        return false;
-    }
-    syncPath(QFileInfo(path).absolutePath());
-    return true;
 }

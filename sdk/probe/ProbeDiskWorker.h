@@ -45,12 +45,6 @@ public:
     // Free space below the reserve, as last seen (once a second).
     bool isLowOnSpace() const { return m_lowOnSpace; }
 
-    // fsync() of a file or a directory; false when it cannot be done.
-    static bool syncPath(const QString &path);
-    // Writes bytes under a temporary name, syncs, renames over path and
-    // syncs the directory: path then holds all of them or what it held.
-    static bool writeDurably(const QString &path, const QByteArray &bytes);
-
 private:
     void run();
     void tick();

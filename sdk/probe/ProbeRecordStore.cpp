@@ -1,5 +1,7 @@
 #include "ProbeRecordStore.h"
 
+#include "DurableFile.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -131,7 +133,7 @@ ProbeRecordStore::~ProbeRecordStore()
             const int count = batch.records;
             auto errors = m_errors;
             m_disk->post([path, records, count, errors] {
-                if (!ProbeDiskWorker::writeDurably(path, records) && errors)
+                if (DurableFile::replace(path, records) != 0 && errors)
                     errors(tr("Probe records dropped, they could not be kept: %1").arg(count));
             });
         }
@@ -276,7 +278,7 @@ void ProbeRecordStore::recoverJournal(qint64 sequence, qint64 bytes)
             ::unlink(encoded(journal).constData());
         else
             ::rename(encoded(journal).constData(), encoded(target).constData());
-        ProbeDiskWorker::syncPath(dir);
+        DurableFile::syncPath(dir);
     });
 }
 
@@ -288,7 +290,7 @@ void ProbeRecordStore::adoptLegacyBatch(const QString &name, qint64 sequence, qi
     const QString dir = m_dataDir;
     m_disk->post([from, to, dir] {
         ::rename(encoded(from).constData(), encoded(to).constData());
-        ProbeDiskWorker::syncPath(dir);
+        DurableFile::syncPath(dir);
     });
 }
 
@@ -408,10 +410,10 @@ void ProbeRecordStore::sealJournal()
     const QString dir = m_dataDir;
     ++m_sealsPending;
     m_disk->post(ProbeDiskWorker::Task([this, journal, target, dir, sequence] {
-        const bool ok = ProbeDiskWorker::syncPath(journal)
+        const bool ok = DurableFile::syncPath(journal)
                      && ::rename(encoded(journal).constData(), encoded(target).constData()) == 0;
         if (ok)
-            ProbeDiskWorker::syncPath(dir);
+            DurableFile::syncPath(dir);
         return ProbeDiskWorker::Continuation([this, sequence, ok] { sealed(sequence, ok); });
     }));
 }
@@ -519,7 +521,7 @@ void ProbeRecordStore::removeBatchFiles(qint64 sequence)
     m_disk->post([batch, journal, dir] {
         ::unlink(encoded(batch).constData());
         ::unlink(encoded(journal).constData());
-        ProbeDiskWorker::syncPath(dir);
+        DurableFile::syncPath(dir);
     });
 }
 
@@ -579,10 +581,10 @@ void ProbeRecordStore::moveAside(const Batch &batch, const QString &folder, cons
         const bool kept = memory.isEmpty()
                             ? ::rename(encoded(source).constData(), encoded(target).constData()) == 0
                                   || ::rename(encoded(journal).constData(), encoded(target).constData()) == 0
-                            : ProbeDiskWorker::writeDurably(target, memory);
+                            : DurableFile::replace(target, memory) == 0;
         if (kept) {
-            ProbeDiskWorker::syncPath(dir);
-            ProbeDiskWorker::syncPath(dataDir);
+            DurableFile::syncPath(dir);
+            DurableFile::syncPath(dataDir);
         } else if (errors) {
             errors(tr("Probe batch could not be moved aside to %1, records dropped: %2").arg(target).arg(records));
         }

@@ -5,6 +5,7 @@
 #include "ProbeRecordStore.h"
 #include "ProbeUploadJob.h"
 #include "SerialPortList.h"
+#include "TestInstall.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -35,12 +36,6 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(bytes);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList namesIn(const QString &dir)

@@ -58,10 +58,7 @@ void TestInstall::installTranslation() const
 
 QString TestInstall::logText(const QString &fileName) const
 {
-    QFile file(logDir() + fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
+    return QString::fromUtf8(readFile(logDir() + fileName));
 }
 
 QString TestInstall::fileLogGroup(const QString &name)
@@ -73,6 +70,12 @@ QString TestInstall::fileLogGroup(const QString &name)
                    "log4j.appender.file.layout=org.apache.log4j.PatternLayout\n"
                    "log4j.appender.file.layout.ConversionPattern=\"%p %c - %m%n\"\n")
         .arg(name);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs)

@@ -36,5 +36,8 @@ private:
     bool m_hadHome = false;
 };
 
+// The bytes of a file (empty when it cannot be read).
+QByteArray readFile(const QString &path);
+
 // Runs the Qt event loop until the condition holds or the time is up.
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 5000);

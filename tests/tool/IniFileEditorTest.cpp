@@ -67,3 +67,20 @@ TEST(IniFileEditor, EveryEntryOfTheKeyIsSetAndMissingOnesAreAdded)
     EXPECT_EQ(missing.text(), QByteArray("[Face]\nFaceEnabled=false\nFaceDevice=cam\n\n; trailing comment\n"
                                          "[Probe]\nProbeEnabled=true\nProbeDevice=1-2\n\n[Nerova]\nDeviceId=7\n"));
 }
+
+// QSettings skips a UTF-8 byte-order mark: the first section is the group,
+// not a second one, and the mark stays first in the file.
+TEST(IniFileEditor, ByteOrderMarkIsKeptAndTheFirstSectionFound)
+{
+    const QByteArray mark = "\xef\xbb\xbf";
+    IniFileEditor editor(mark + "[Nerova]\r\nDeviceId=old\r\n[Face]\r\nFaceEnabled=true\r\n");
+    editor.setValue("Nerova/DeviceId", "new");
+    editor.setValue("Nerova/Name", QString::fromUtf8("门店"));
+    EXPECT_EQ(editor.text(), mark + "[Nerova]\r\nDeviceId=new\r\nName=\\x95e8\\x5e97\r\n[Face]\r\nFaceEnabled=true\r\n");
+    EXPECT_EQ(readBack(editor.text(), "Nerova/DeviceId"), "new");
+    EXPECT_EQ(readBack(editor.text(), "Nerova/Name"), QString::fromUtf8("门店"));
+
+    IniFileEditor onlyTheMark(mark);
+    onlyTheMark.setValue("Nerova/DeviceId", "7");
+    EXPECT_EQ(onlyTheMark.text(), mark + "[Nerova]\nDeviceId=7\n");
+}

@@ -5,16 +5,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTranslator>
 
-namespace {
+#include <log4cxx/logmanager.h>
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
 
 // The shipped example with values an installer may have typed.
 QByteArray installerFile()
@@ -103,11 +103,7 @@ TEST_F(WizardPages, DeviceWarningCancelEscapeAndOk)
 TEST_F(WizardPages, FinishWritesTheStoreNumberAndLeavesEverythingElse)
 {
     const QByteArray before = installerFile();
-    {
-        QFile file(install.configFile());
-        file.open(QIODevice::WriteOnly);
-        file.write(before);
-    }
+    install.writeConfig(QString::fromUtf8(before));
     open();
     goToTestPage();
     finish();
@@ -119,6 +115,74 @@ TEST_F(WizardPages, FinishWritesTheStoreNumberAndLeavesEverythingElse)
     goToTestPage();
     finish();
     EXPECT_EQ(readFile(install.configFile()), QByteArray("[Nerova]\nDeviceId=\" 12 \"\n"));
+
+    // A link stays a link: the file it points to gets the new text.
+    const QString shared = install.path() + "/shared.ini";
+    QFile::rename(install.configFile(), shared);
+    QFile::link("../shared.ini", install.configFile());
+    open();
+    child<QLineEdit>("edtCodeValue")->setText("S-3");
+    clickExpectingBox("btnNext", QString::fromUtf8("确定"));
+    finish();
+    EXPECT_EQ(QFileInfo(install.configFile()).symLinkTarget(), shared);
+    EXPECT_EQ(readFile(shared), QByteArray("[Nerova]\nDeviceId=S-3\n"));
+}
+
+// Run with sudo, the wizard must leave the file to the host's user: the
+// library, running as that user, reads nothing from a file it may not read.
+TEST_F(WizardPages, FinishKeepsTheOwnerGroupAndModeOfTheFile)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root may give the file to another user";
+    install.writeConfig("[Nerova]\nDeviceId=old\n");
+    const QByteArray name = QFile::encodeName(install.configFile());
+    ASSERT_EQ(::chown(name.constData(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(name.constData(), 0640), 0);
+    open();
+    goToTestPage();
+    finish();
+    struct stat status {};
+    ASSERT_EQ(::stat(name.constData(), &status), 0);
+    EXPECT_EQ(status.st_uid, 65534u);
+    EXPECT_EQ(status.st_gid, 65534u);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_EQ(readFile(install.configFile()), QByteArray("[Nerova]\nDeviceId=\" 12 \"\n"));
+}
+
+// A file or directory without any write permission was made read-only on
+// purpose, and is left alone even by root. The failure is shown, the window
+// stays on the test page, and Finish saves once the cause is put right.
+TEST_F(WizardPages, AFailedSaveIsShownAndFinishCanBePressedAgain)
+{
+    const QByteArray before = ("[Nerova]\nDeviceId=old\n" + TestInstall::fileLogGroup("wizard")).toUtf8();
+    install.writeConfig(QString::fromUtf8(before));
+    const QString confDir = install.path() + "/conf";
+    const QString expectedText = QString::fromUtf8("配置文件保存失败：%1\n%2\n请检查文件及其目录的写权限，然后再点击完成。")
+                                     .arg(install.configFile(), QString::fromLocal8Bit(std::strerror(EACCES)));
+    open();
+    goToTestPage();
+    for (const QString &readOnly : {install.configFile(), confDir}) {
+        QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner);
+        testing::internal::CaptureStderr();
+        const Box box = clickExpectingBox("btnNext", QString::fromUtf8("确定"));
+        const std::string stderrText = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(box.title, QString::fromUtf8("错误")) << readOnly.toStdString();
+        EXPECT_EQ(box.text, expectedText);
+        EXPECT_EQ(box.buttons, QStringList{QString::fromUtf8("确定")});
+        EXPECT_EQ(box.style, "*{font-size: 14px;}");
+        EXPECT_NE(stderrText.find("nerova: ERROR Tool: Cannot save " + install.configFile().toStdString()),
+                  std::string::npos) << stderrText;
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_TRUE(shown("wgtTest"));
+        QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        EXPECT_EQ(readFile(install.configFile()), before);
+        EXPECT_EQ(QDir(confDir).entryList(QDir::Files), QStringList{"default.ini"});
+    }
+    EXPECT_EQ(install.logText("wizard.log").count("ERROR root - Tool: Cannot save " + install.configFile() + ": "), 2)
+        << install.logText("wizard.log").toStdString();
+    finish();
+    log4cxx::LogManager::resetConfiguration();
+    EXPECT_EQ(readFile(install.configFile()), QByteArray(before).replace("DeviceId=old", "DeviceId=\" 12 \""));
 }
 
 TEST_F(WizardPages, StartUpAppliesFontAndTranslation)
