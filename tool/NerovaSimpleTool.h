@@ -43,6 +43,9 @@ private slots:
 protected:
     void closeEvent(QCloseEvent *event) override;
 
+public slots:
+    void reject() override;
+
 private:
     void readConfiguration();
     void resetTestDisplay();
