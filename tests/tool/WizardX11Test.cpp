@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -54,10 +55,10 @@ protected:
         }
     }
 
-    // The program on the configuration page, its window active; the saved
-    // configuration chooses the camera (showing a grey picture) and the
+    // The program on the configuration page, its window active (otherwise
+    // what went wrong). The saved configuration chooses the camera (showing a grey picture) and the
     // probe (a pseudo-terminal), so that Next asks nothing.
-    bool start()
+    std::string start()
     {
         QImage grey(320, 240, QImage::Format_RGB32);
         grey.fill(Qt::gray);
@@ -77,8 +78,12 @@ protected:
         wizard.setProcessEnvironment(environment);
         wizard.setProcessChannelMode(QProcess::ForwardedChannels);
         wizard.start(NEROVA_SIMPLE_TOOL, QStringList());
+        if (!wizard.waitForStarted())
+            return "the wizard did not start: " + wizard.errorString().toStdString();
         window = display->waitForWindow(wizard.processId());
-        return !window.isEmpty() && display->activate(window);
+        if (window.isEmpty())
+            return "the wizard showed no window";
+        return display->activate(window) ? "" : "the wizard's window did not become active";
     }
 
     bool clickButton(int fromRight) const { return display->click(window, buttonMiddle(fromRight), kButtonRowMiddle); }
@@ -92,8 +97,11 @@ protected:
     {
         QElapsedTimer clock;
         clock.start();
-        EXPECT_TRUE(wizard.waitForFinished(ms)) << "still running after " << ms << " ms";
-        EXPECT_LE(clock.elapsed(), ms);
+        const bool ended = wizard.waitForFinished(ms);
+        // Otherwise waited for, so that what it did meanwhile is checked after.
+        if (!ended)
+            wizard.waitForFinished(30000);
+        EXPECT_TRUE(ended) << "ended after " << clock.elapsed() << " ms";
         EXPECT_EQ(wizard.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(wizard.exitCode(), 0);
     }
@@ -119,14 +127,14 @@ XDisplay *WizardX11::display = nullptr;
 
 TEST_F(WizardX11, EnterMeansNextAndFinishDuringTheNetworkTestEndsAtOnce)
 {
-    ASSERT_TRUE(start());
+    ASSERT_EQ(start(), "");
     // The store number field has the focus. Empty, Enter is refused with a
     // message box, which Escape closes alone.
     ASSERT_TRUE(display->key("Return"));
     ASSERT_TRUE(windowCountBecomes(2)) << "Enter in the empty store number field shows no message box";
     ASSERT_TRUE(display->key("Escape"));
     ASSERT_TRUE(windowCountBecomes(1));
-    ASSERT_EQ(wizard.state(), QProcess::Running) << "Escape in the message box closed the wizard";
+    ASSERT_FALSE(wizard.waitForFinished(300)) << "Escape in the message box closed the wizard";
 
     ASSERT_TRUE(display->activate(window));
     ASSERT_TRUE(display->type("S-42"));
@@ -143,7 +151,7 @@ TEST_F(WizardX11, EnterMeansNextAndFinishDuringTheNetworkTestEndsAtOnce)
 
 TEST_F(WizardX11, EscapeDuringTheFaceTestEndsAtOnceAndSendsNothing)
 {
-    ASSERT_TRUE(start());
+    ASSERT_EQ(start(), "");
     ASSERT_TRUE(display->type("S-7"));
     ASSERT_TRUE(display->key("Return"));
     ASSERT_TRUE(clickButton(kTest));
@@ -158,7 +166,7 @@ TEST_F(WizardX11, EscapeDuringTheFaceTestEndsAtOnceAndSendsNothing)
 
 TEST_F(WizardX11, EscapeOnTheConfigurationPageClosesTheWindow)
 {
-    ASSERT_TRUE(start());
+    ASSERT_EQ(start(), "");
     ASSERT_TRUE(display->type("S-8"));
     ASSERT_TRUE(display->key("Escape"));
     expectEndWithin(1000);
