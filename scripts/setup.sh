@@ -21,6 +21,7 @@ PACKAGES=(
   socat  # the soak run's store server relay
   python3-skimage  # the demo's face picture where ../shared/data is absent
   clang libclang-rt-14-dev  # libFuzzer, for scripts/fuzz.sh
+  xvfb xdotool openbox  # the wizard driven under a real X server with key and mouse events
 )
 
 missing=()

@@ -115,6 +115,16 @@ void NerovaSimpleTool::closeEvent(QCloseEvent *event)
     QDialog::closeEvent(event);
 }
 
+// Escape and every other rejection take the road of the title bar's close;
+// closeEvent itself ends in a rejection, which then only hides the window.
+void NerovaSimpleTool::reject()
+{
+    if (m_closed)
+        QDialog::reject();
+    else
+        close();
+}
+
 void NerovaSimpleTool::resetTestDisplay()
 {
     for (QLabel *picture : {ui->lblPic1, ui->lblPic2, ui->lblPic3})
@@ -196,6 +206,9 @@ void NerovaSimpleTool::finish()
 {
     if (!saveConfiguration())
         return;
+    // Closing ends a running test the way the title bar's close does, and
+    // the waits see it: nothing is sent or opened after Finish.
+    close();
     QCoreApplication::exit(0);
 }
 

@@ -46,6 +46,9 @@ private slots:
 protected:
     void closeEvent(QCloseEvent *event) override;
 
+public slots:
+    void reject() override;
+
 private:
     void readConfiguration();
     void resetTestDisplay();

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -64,6 +65,11 @@ protected:
     // tells what the box showed.
     Box clickExpectingBox(const char *button, const QString &answer)
     {
+        return expectingBox([this, button] { click(button); }, answer);
+    }
+    // The same for any action that shows a message box.
+    Box expectingBox(const std::function<void()> &action, const QString &answer)
+    {
         Box seen;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -83,7 +89,7 @@ protected:
                 QTest::keyClick(box, Qt::Key_Escape);
         });
         poll.start(10);
-        click(button);
+        action();
         seen.buttons.sort();
         return seen;
     }

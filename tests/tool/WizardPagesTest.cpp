@@ -24,6 +24,16 @@ QByteArray installerFile()
         .replace("ProxyHost=", "ProxyHost=\"proxy;8080\"");
 }
 
+struct CloseSpy : QObject
+{
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        closeEvents += event->type() == QEvent::Close;
+        return false;
+    }
+    int closeEvents = 0;
+};
+
 } // namespace
 
 class WizardPages : public WizardFixture
@@ -98,6 +108,26 @@ TEST_F(WizardPages, DeviceWarningCancelEscapeAndOk)
     EXPECT_FALSE(shown("btnTest"));
     EXPECT_FALSE(shown("btnPrevious"));
     EXPECT_EQ(child<QPushButton>("btnNext")->text(), "Next");
+}
+
+TEST_F(WizardPages, EnterInTheStoreNumberFieldIsNextAndEscapeIsClose)
+{
+    open();
+    auto *field = child<QLineEdit>("edtCodeValue");
+    field->setText(" 12 ");
+    // Next's question, rather than a refreshed camera list.
+    const Box box = expectingBox([field] { QTest::keyClick(field, Qt::Key_Return); }, QString::fromUtf8("确定"));
+    EXPECT_EQ(box.title, QString::fromUtf8("警告"));
+    EXPECT_TRUE(shown("wgtTest"));
+    for (const char *name : {"btnFaceDeviceRefresh", "btnRefreshProbeDevice", "btnTest", "btnPrevious"})
+        EXPECT_FALSE(child<QPushButton>(name)->autoDefault() || child<QPushButton>(name)->isDefault()) << name;
+
+    // The close event is what stops a running test and releases the devices.
+    CloseSpy spy;
+    window->installEventFilter(&spy);
+    QTest::keyClick(child<QPushButton>("btnTest"), Qt::Key_Escape);
+    EXPECT_EQ(spy.closeEvents, 1);
+    EXPECT_FALSE(window->isVisible());
 }
 
 TEST_F(WizardPages, FinishWritesTheStoreNumberAndLeavesEverythingElse)
