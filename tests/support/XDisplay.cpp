@@ -113,9 +113,12 @@ QString XDisplay::waitForWindow(qint64 pid, int timeoutMs) const
 }
 
 // The window manager may still be starting: it refuses until it runs.
+// Should it never answer, the keyboard focus is given to the window
+// directly, which is all that key events need.
 bool XDisplay::activate(const QString &window, int timeoutMs) const
 {
-    return pollUntil([&] { return xdotool({"windowactivate", "--sync", window}); }, timeoutMs);
+    return pollUntil([&] { return xdotool({"windowactivate", "--sync", window}); }, timeoutMs)
+        || xdotool({"windowfocus", "--sync", window});
 }
 
 bool XDisplay::type(const QString &text) const

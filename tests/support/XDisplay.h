@@ -21,11 +21,11 @@ public:
     QString name() const { return m_name; }
 
     // The first visible window of the process, waited for; empty if none came.
-    QString waitForWindow(qint64 pid, int timeoutMs = 10000) const;
+    QString waitForWindow(qint64 pid, int timeoutMs = 30000) const;
     // The visible windows of the process.
     QStringList windows(qint64 pid) const;
     // Gives the window the keyboard focus (waits for the window manager).
-    bool activate(const QString &window, int timeoutMs = 5000) const;
+    bool activate(const QString &window, int timeoutMs = 15000) const;
     // Key events go to the window that has the focus.
     bool type(const QString &text) const;
     bool key(const QString &keyName) const;
