@@ -17,9 +17,8 @@ public:
     // written, in the system's words, and the file is as it was.
     static QString write(const QString &path, const QByteArray &text);
 
+private:
     // The file a save writes: the path, or the file a link at it points to.
     static QString target(const QString &path);
-
-private:
     static int replace(const QString &file, const QByteArray &text);
 };

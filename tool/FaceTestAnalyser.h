@@ -3,9 +3,8 @@
 #include "CascadeSet.h"
 
 #include <QByteArray>
-#include <QString>
-
 #include <QList>
+#include <QString>
 
 #include <opencv2/core.hpp>
 

@@ -36,7 +36,7 @@ constexpr int kFaceTestGuardMs = 60000;
 
 const QString kFaceDetectedStyle = QStringLiteral("<span style=\"font-weight:600; color:blue;\">%1</span>");
 const QString kProblemStyle = QStringLiteral("<span style=\"font-weight:600; color:#ff5500;\">%1</span>");
-// One line fits between the pictures and the status lines.
+
 QString featureName(CascadeSet::Feature feature)
 {
     switch (feature) {
@@ -48,6 +48,7 @@ QString featureName(CascadeSet::Feature feature)
     }
 }
 
+// One line fits between the pictures and the status lines.
 const QString kCascadeProblemStyle = QStringLiteral("<span style=\"font-size:11px; color:#ff5500;\">%1</span>");
 
 } // namespace
@@ -137,11 +138,6 @@ void NerovaSimpleTool::resetTestDisplay()
 void NerovaSimpleTool::showStatus(const QString &networkLine, const QString &probeLine)
 {
     ui->lblTest->setText(networkLine + "\n" + probeLine);
-}
-
-void NerovaSimpleTool::wait(int ms)
-{
-    EventWait::until([this] { return m_closed; }, ms);
 }
 
 // Pages and saving
@@ -427,24 +423,24 @@ void NerovaSimpleTool::runProbeTest(const QString &networkLine)
 
 void NerovaSimpleTool::TriggerSerialReadReady()
 {
-    m_probeLimit->stop();
     m_serial->readAll();
-    QString status = ui->lblTest->text();
-    status.replace(QObject::tr("Probe: testing"), QObject::tr("Probe: success"));
-    ui->lblTest->setText(status);
-    m_serial->close();
+    endProbeTest(QObject::tr("Probe: success"));
 }
 
 // The port is released, so that a later test (or the library) can open it.
 void NerovaSimpleTool::endSilentProbeTest()
 {
-    if (!m_serial->isOpen())
-        return;
-    m_serial->close();
+    if (m_serial->isOpen())
+        endProbeTest(QObject::tr("Probe: failure, no data within %1 s").arg(kProbeTestLimitMs / 1000));
+}
+
+// The probe line of a test under way becomes its result.
+void NerovaSimpleTool::endProbeTest(const QString &probeLine)
+{
     QString status = ui->lblTest->text();
-    status.replace(QObject::tr("Probe: testing"),
-                   QObject::tr("Probe: failure, no data within %1 s").arg(kProbeTestLimitMs / 1000));
+    status.replace(QObject::tr("Probe: testing"), probeLine);
     ui->lblTest->setText(status);
+    closeProbePort();
 }
 
 void NerovaSimpleTool::closeProbePort()

@@ -69,9 +69,9 @@ private:
     QString runNetworkTest();
     void runProbeTest(const QString &networkLine);
     void endSilentProbeTest();
+    void endProbeTest(const QString &probeLine);
     void closeProbePort();
     void showStatus(const QString &networkLine, const QString &probeLine);
-    void wait(int ms);
 
     Ui::NerovaSimpleTool *ui;
     QSettings *m_settings = nullptr;
