@@ -10,22 +10,6 @@
 
 namespace {
 
-int writeAll(int fd, const QByteArray &bytes)
-{
-    const char *data = bytes.constData();
-    size_t left = static_cast<size_t>(bytes.size());
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        data += n;
-        left -= static_cast<size_t>(n);
-    }
-    return 0;
-}
-
 int giveOwner(int fd, const DurableFile::Owner &owner)
 {
     if (::fchown(fd, owner.user, owner.group) != 0 && ::fchown(fd, static_cast<uid_t>(-1), owner.group) != 0)
@@ -40,6 +24,22 @@ int errorOf(bool done)
 }
 
 } // namespace
+
+int DurableFile::writeAll(int fd, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    size_t left = static_cast<size_t>(bytes.size());
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        data += n;
+        left -= static_cast<size_t>(n);
+    }
+    return 0;
+}
 
 bool DurableFile::syncPath(const QString &path)
 {

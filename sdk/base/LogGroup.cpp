@@ -1,16 +1,17 @@
 #include "LogGroup.h"
 
 #include "ConfigKeys.h"
+#include "DatePattern.h"
+#include "LogFileAppender.h"
 #include "NerovaConfig.h"
 #include "NerovaLog.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 
 #include <log4cxx/helpers/properties.h>
 #include <log4cxx/propertyconfigurator.h>
-
-#include <algorithm>
 
 namespace {
 
@@ -93,40 +94,13 @@ QString literalInPattern(const QString &text)
     return escaped.replace(QLatin1Char('%'), QLatin1String("%%"));
 }
 
-void appendDateRun(QString &pattern, QString &run)
-{
-    const bool hasLetter = std::any_of(run.begin(), run.end(), [](QChar c) { return c.isLetter(); });
-    pattern += hasLetter ? QStringLiteral("%d{") + run + QLatin1Char('}') : literalInPattern(run);
-    run.clear();
-}
-
 // A Log4j DatePattern ("'.'yyyy-MM-dd") in the form of log4cxx's file name
-// patterns (".%d{yyyy-MM-dd}"): quoted parts are literal text, "''" is a
-// quote, the rest are date fields.
+// patterns (".%d{yyyy-MM-dd}").
 QString fileNameDatePattern(const QString &datePattern)
 {
     QString pattern;
-    QString run;
-    bool quoted = false;
-    for (int i = 0; i < datePattern.size(); ++i) {
-        const QChar c = datePattern[i];
-        if (c != QLatin1Char('\'')) {
-            if (quoted)
-                pattern += literalInPattern(QString(c));
-            else
-                run += c;
-            continue;
-        }
-        if (!quoted)
-            appendDateRun(pattern, run);
-        if (i + 1 < datePattern.size() && datePattern[i + 1] == QLatin1Char('\'')) {
-            pattern += c;
-            ++i;
-        } else {
-            quoted = !quoted;
-        }
-    }
-    appendDateRun(pattern, run);
+    for (const DatePattern::Part &part : DatePattern::parts(datePattern))
+        pattern += part.isField ? QStringLiteral("%d{") + part.text + QLatin1Char('}') : literalInPattern(part.text);
     return pattern;
 }
 
@@ -183,18 +157,53 @@ void mapTtccLayout(Properties &properties, const QString &layoutKey)
     putProperty(properties, layoutKey + QStringLiteral(".ConversionPattern"), pattern);
 }
 
-QString classOf(const Properties &properties, const QString &key)
+QString classValue(const Properties &properties, const QString &key)
 {
     for (const auto &entry : properties) {
         if (entry.first == key)
-            return simpleClassName(entry.second);
+            return entry.second;
     }
     return QString();
 }
 
-void mapAppender(Properties &properties, const QString &appenderKey)
+QString classOf(const Properties &properties, const QString &key)
 {
-    if (classOf(properties, appenderKey) == QLatin1String("DailyRollingFileAppender"))
+    return simpleClassName(classValue(properties, key));
+}
+
+// The file appenders of log4j (not those of log4cxx's rolling package, which
+// are set up with policies of their own) writing below the log directory.
+bool writesBelow(const Properties &properties, const QString &appenderKey, const QString &logDir)
+{
+    static const QStringList fileAppenders = {QStringLiteral("FileAppender"), QStringLiteral("RollingFileAppender"),
+                                              QStringLiteral("DailyRollingFileAppender")};
+    const QString file = optionValue(properties, appenderKey, QStringLiteral("File"));
+    const QString below = QDir::cleanPath(logDir) + QLatin1Char('/');
+    return !logDir.isEmpty() && fileAppenders.contains(classOf(properties, appenderKey))
+        && !classValue(properties, appenderKey).contains(QLatin1String(".rolling."))
+        && QDir::cleanPath(file).startsWith(below);
+}
+
+// log4cxx opens its files by name, following a link planted under it: the
+// files below log/ are written by our appender, which rolls every one of
+// them (a plain file at 100 MB, into one backup).
+void mapToLogFileAppender(Properties &properties, const QString &appenderKey, const QString &logDir)
+{
+    const QString kind = classOf(properties, appenderKey);
+    putProperty(properties, appenderKey, QStringLiteral("LogFileAppender"));
+    putProperty(properties, appenderKey + QStringLiteral(".LogDirectory"), logDir);
+    if (kind == QLatin1String("DailyRollingFileAppender")
+        && optionIndex(properties, appenderKey, QStringLiteral("DatePattern")) < 0)
+        putProperty(properties, appenderKey + QStringLiteral(".DatePattern"), QStringLiteral("'.'yyyy-MM-dd"));
+    if (kind == QLatin1String("FileAppender") && optionIndex(properties, appenderKey, QStringLiteral("MaxFileSize")) < 0)
+        putProperty(properties, appenderKey + QStringLiteral(".MaxFileSize"), QStringLiteral("100MB"));
+}
+
+void mapAppender(Properties &properties, const QString &appenderKey, const QString &logDir)
+{
+    if (writesBelow(properties, appenderKey, logDir))
+        mapToLogFileAppender(properties, appenderKey, logDir);
+    else if (classOf(properties, appenderKey) == QLatin1String("DailyRollingFileAppender"))
         mapDailyRollingFileAppender(properties, appenderKey);
     const QString layoutKey = appenderKey + QStringLiteral(".layout");
     if (classOf(properties, layoutKey) == QLatin1String("TTCCLayout"))
@@ -208,6 +217,7 @@ void mapAppender(Properties &properties, const QString &appenderKey)
 LogGroup LogGroup::read(QSettings &settings, const QString &logDir)
 {
     LogGroup group;
+    group.logDir = logDir;
     settings.beginGroup(QLatin1String(ConfigKeys::Log));
     const QStringList keys = settings.childKeys();
     for (const QString &key : keys) {
@@ -231,7 +241,7 @@ LogGroup::Properties LogGroup::log4cxxProperties() const
         mapped.append({entry.first, log4jClassName(entry.second)});
     for (const auto &entry : properties) {
         if (isAppenderKey(entry.first))
-            mapAppender(mapped, entry.first);
+            mapAppender(mapped, entry.first, logDir);
     }
     return mapped;
 }
@@ -243,6 +253,7 @@ LogGroup::Properties LogGroup::log4cxxProperties() const
 // thrown into the host or the event loop that reloads the file.
 void LogGroup::apply() const
 {
+    LogFileAppender::registerClass();
     log4cxx::helpers::Properties props;
     for (const auto &entry : log4cxxProperties())
         props.setProperty(entry.first.toStdString(), entry.second.toStdString());

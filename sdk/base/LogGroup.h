@@ -16,6 +16,8 @@ struct LogGroup
     Properties properties;
     // The rest of the last "log4j.logger." key; empty when there is none.
     QString loggerName;
+    // Where relative ".File" values were placed (ending with "/").
+    QString logDir;
 
     // Reads the Log group: "#" keys are skipped, relative ".File" values are
     // placed under logDir (which ends with "/") and get ".log" unless they
@@ -28,6 +30,8 @@ struct LogGroup
     // DailyRollingFileAppender becomes a RollingFileAppender with a time based
     // policy that rolls File into File + DatePattern; appenders without an
     // Encoding write UTF-8, as Log4Qt did with the core's UTF-8 locale codec.
+    // File, rolling and daily rolling appenders writing below logDir become
+    // LogFileAppender, which rolls each of them.
     Properties log4cxxProperties() const;
 
     // Configures log4cxx with log4cxxProperties(); the result is not checked.

@@ -65,10 +65,15 @@ void error(const QString &loggerName, const QString &text)
     error(logger(loggerName), text);
 }
 
-void problem(const Logger &logger, const QString &text)
+void toStandardError(const QString &text)
 {
     std::fprintf(stderr, "nerova: ERROR %s\n", text.toLocal8Bit().constData());
     std::fflush(stderr);
+}
+
+void problem(const Logger &logger, const QString &text)
+{
+    toStandardError(text);
     error(logger, text);
 }
 

@@ -32,6 +32,10 @@ void error(const QString &loggerName, const QString &text);
 // after this call, which may still log while it ends a worker.
 void makeLevels();
 
+// "nerova: ERROR <text>" on the standard error alone: for what cannot go
+// to the log (the log itself).
+void toStandardError(const QString &text);
+
 // An ERROR line the installer must see even where no log is configured: it
 // is also written to the standard error, as "nerova: ERROR <text>".
 void problem(const Logger &logger, const QString &text);

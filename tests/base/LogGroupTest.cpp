@@ -170,12 +170,14 @@ TEST_F(LogGroupTest, TtccLayoutBecomesTheEquivalentPatternLayout)
     EXPECT_EQ(p["log4j.appender.C.layout.ConversionPattern"], "[%t] %-5p - %m%n");
 }
 
+// Outside log/ (an absolute File the installer chose) log4cxx's own
+// appenders write.
 TEST_F(LogGroupTest, DailyRollingFileAppenderRollsFileIntoFilePlusDatePattern)
 {
     const Map p = mapped("log4j.appender.A=Log4Qt::DailyRollingFileAppender\n"
-                         "log4j.appender.A.File=daily\n"
+                         "log4j.appender.A.File=/var/tmp/daily.log\n"
                          "log4j.appender.A.Append=false\n");
-    const QString file = install.logDir() + "daily.log";
+    const QString file = "/var/tmp/daily.log";
     EXPECT_EQ(p["log4j.appender.A"], "org.apache.log4j.rolling.RollingFileAppender");
     EXPECT_EQ(p["log4j.appender.A.File"], file);
     EXPECT_EQ(p["log4j.appender.A.rollingPolicy"], "org.apache.log4j.rolling.TimeBasedRollingPolicy");
@@ -211,8 +213,48 @@ TEST_F(LogGroupTest, DatePatternsBecomeFileNamePatterns)
 
 TEST_F(LogGroupTest, APercentSignInTheFileIsLiteralInTheFileNamePattern)
 {
-    const Map p = mapped("log4j.appender.A=DailyRollingFileAppender\nlog4j.appender.A.File=100%\n");
-    EXPECT_EQ(p["log4j.appender.A.rollingPolicy.FileNamePattern"], install.logDir() + "100%%.log.%d{yyyy-MM-dd}");
+    const Map p = mapped("log4j.appender.A=DailyRollingFileAppender\nlog4j.appender.A.File=/var/tmp/100%\n");
+    EXPECT_EQ(p["log4j.appender.A.rollingPolicy.FileNamePattern"], "/var/tmp/100%%.%d{yyyy-MM-dd}");
+}
+
+// log4cxx opens its files by name and would follow a link planted in log/:
+// the file appenders writing there become ours, each bounded.
+TEST_F(LogGroupTest, FileAppendersBelowTheLogDirectoryBecomeLogFileAppenders)
+{
+    const Map p = mapped("log4j.appender.plain=Log4Qt::FileAppender\n"
+                         "log4j.appender.plain.File=plain\n"
+                         "log4j.appender.sized=org.apache.log4j.RollingFileAppender\n"
+                         "log4j.appender.sized.File=sub/sized\n"
+                         "log4j.appender.sized.MaxFileSize=1MB\n"
+                         "log4j.appender.daily=DailyRollingFileAppender\n"
+                         "log4j.appender.daily.File=daily\n"
+                         "log4j.appender.dated=DailyRollingFileAppender\n"
+                         "log4j.appender.dated.File=" + install.logDir() + "dated.txt\n"
+                         "log4j.appender.dated.DatePattern='.'yyyy-ww\n"
+                         "log4j.appender.outside=org.apache.log4j.FileAppender\n"
+                         "log4j.appender.outside.File=/var/tmp/outside.log\n"
+                         "log4j.appender.escaping=Log4Qt::FileAppender\n"
+                         "log4j.appender.escaping.File=../escaping\n"
+                         "log4j.appender.policies=org.apache.log4j.rolling.RollingFileAppender\n"
+                         "log4j.appender.policies.File=policies\n"
+                         "log4j.appender.console=org.apache.log4j.ConsoleAppender\n"
+                         "log4j.appender.console.File=console\n");
+    for (const QString name : {"plain", "sized", "daily", "dated"}) {
+        EXPECT_EQ(p["log4j.appender." + name], "LogFileAppender") << name.toStdString();
+        EXPECT_EQ(p["log4j.appender." + name + ".LogDirectory"], install.logDir()) << name.toStdString();
+        EXPECT_EQ(p["log4j.appender." + name + ".Encoding"], "UTF-8") << name.toStdString();
+    }
+    EXPECT_EQ(p["log4j.appender.plain.MaxFileSize"], "100MB");
+    EXPECT_EQ(p["log4j.appender.sized.MaxFileSize"], "1MB");
+    EXPECT_EQ(p["log4j.appender.daily.DatePattern"], "'.'yyyy-MM-dd");
+    EXPECT_EQ(p["log4j.appender.dated.DatePattern"], "'.'yyyy-ww");
+    EXPECT_FALSE(p.contains("log4j.appender.daily.rollingPolicy"));
+    EXPECT_EQ(p["log4j.appender.outside"], "org.apache.log4j.FileAppender");
+    EXPECT_EQ(p["log4j.appender.escaping"], "org.apache.log4j.FileAppender");
+    EXPECT_EQ(p["log4j.appender.policies"], "org.apache.log4j.rolling.RollingFileAppender");
+    EXPECT_EQ(p["log4j.appender.console"], "org.apache.log4j.ConsoleAppender");
+    for (const QString name : {"outside", "escaping", "policies", "console"})
+        EXPECT_FALSE(p.contains("log4j.appender." + name + ".LogDirectory")) << name.toStdString();
 }
 
 TEST_F(LogGroupTest, Log4QtFileAppenderWritesTheFile)
