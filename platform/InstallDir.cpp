@@ -7,8 +7,8 @@
 
 namespace {
 
-// The library makes the installation directory the current directory, so a
-// relative NEROVA_HOME resolved again later would point one level deeper.
+// A host may change its current directory after loading the library: a
+// relative NEROVA_HOME resolved again later would name another directory.
 // Each text is resolved the first time it is seen and kept.
 QString resolvedOnce(const QString &home)
 {

@@ -1,5 +1,6 @@
 #include "VerifiedDir.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -135,8 +136,9 @@ int VerifiedDir::openDirectoryAt(int parentFd, const QByteArray &name, bool crea
     return fd;
 }
 
-VerifiedDir VerifiedDir::open(const QString &path, bool create)
+VerifiedDir VerifiedDir::open(const QString &directoryPath, bool create)
 {
+    const QString path = QDir::cleanPath(directoryPath);
     const int slash = path.lastIndexOf(QLatin1Char('/'));
     if (slash < 0 || slash == path.size() - 1)
         return failed(path, QStringLiteral("is not an absolute directory path"));
@@ -171,21 +173,36 @@ VerifiedDir VerifiedDir::subdirectory(const QString &relativePath, bool create) 
     return current;
 }
 
-int VerifiedDir::openOwn(const QString &name, int flags, QString *problem) const
+int VerifiedDir::openRegular(const QString &name, int flags, QString *problem, struct stat *status) const
 {
     const int fd = ::openat(m_fd, encoded(name).constData(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         *problem = openErrorText(errno);
         return -1;
     }
-    struct stat status;
-    *problem = ::fstat(fd, &status) == 0 ? notOwnReason(status) : openErrorText(errno);
-    if (!problem->isEmpty()) {
+    struct stat opened = {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
         ::close(fd);
+        *problem = notOwnReason(opened);
         errno = EPERM;
         return -1;
     }
     restoreBlocking(fd);
+    if (status)
+        *status = opened;
+    return fd;
+}
+
+int VerifiedDir::openOwn(const QString &name, int flags, QString *problem) const
+{
+    struct stat status;
+    const int fd = openRegular(name, flags, problem, &status);
+    if (fd >= 0 && status.st_nlink != 1) {
+        ::close(fd);
+        *problem = notOwnReason(status);
+        errno = EPERM;
+        return -1;
+    }
     return fd;
 }
 
@@ -198,9 +215,11 @@ int VerifiedDir::create(const QString &name, QString *problem) const
     if (fd < 0) {
         const int error = errno;
         struct stat status;
-        if (error == EEXIST && entryStatus(name, &status))
-            *problem = notOwnReason(status).isEmpty() ? QStringLiteral("exists") : notOwnReason(status);
-        else
+        if (error == EEXIST)
+            *problem = entryStatus(name, &status) ? notOwnReason(status) : QString();
+        if (error == EEXIST && problem->isEmpty())
+            *problem = QStringLiteral("exists");
+        else if (error != EEXIST)
             *problem = openErrorText(error);
         errno = error;
         return -1;

@@ -39,6 +39,9 @@ public:
     // The directory as it was when opened.
     const struct stat &status() const { return m_status; }
 
+    // Opens an existing regular file, not following a link: its descriptor,
+    // or -1 with why in *problem (errno ENOENT when nothing is there).
+    int openRegular(const QString &name, int flags, QString *problem, struct stat *status = nullptr) const;
     // Opens an existing file of ours (O_RDONLY, O_WRONLY | O_APPEND, ...):
     // its descriptor, or -1 with why in *problem. The descriptor blocks as
     // usual and is closed on exec.

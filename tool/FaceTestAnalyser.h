@@ -57,6 +57,8 @@ public:
     Shot analyse(const cv::Mat &frame, const Switches &switches, const StopCheck &stopped = StopCheck()) const;
 
     bool hasFaceCascade() const;
+    // The cascade files the last load refused, each with why.
+    QStringList refusedCascades() const { return m_cascades.refusals(); }
     MissingFeatures missingFeatures(const Switches &switches) const;
 
 private:

@@ -4,9 +4,11 @@
 
 #include "ConfigFileWriter.h"
 #include "ConfigKeys.h"
+#include "DebugPictures.h"
 #include "DeviceLists.h"
 #include "EventWait.h"
 #include "IniFileEditor.h"
+#include "LogFileAppender.h"
 #include "LogGroup.h"
 #include "NerovaLog.h"
 #include "NetworkTest.h"
@@ -104,6 +106,9 @@ void NerovaSimpleTool::readConfiguration()
     m_settings->sync();
     const LogGroup log = LogGroup::read(*m_settings, m_paths.logDir);
     m_loggerName = log.loggerName;
+    // The installer runs the wizard, often as root: a log it must leave
+    // alone does not hide what the wizard says.
+    LogFileAppender::setStandardErrorFallback(true);
     log.apply();
 }
 
@@ -284,6 +289,8 @@ FaceTestAnalyser::Switches NerovaSimpleTool::featureSwitches() const
 // line fits under the pictures; the files are in its tool tip and the log.
 void NerovaSimpleTool::showCascadeProblems()
 {
+    for (const QString &refusal : m_faceTest.refusedCascades())
+        NerovaLog::problem(m_loggerName, QString("Tool: cascade not loaded: %1").arg(refusal));
     QStringList files;
     const QString problems = cascadeProblems(files);
     ui->lblCascades->setText(problems.isEmpty() ? QString() : kCascadeProblemStyle.arg(problems));
@@ -371,14 +378,15 @@ void NerovaSimpleTool::showShot(int shot, const QByteArray &png, bool faceDetect
                                              : kProblemStyle.arg(QObject::tr("No face detected")));
 }
 
-// Written only where the debug directory exists; a failure is ignored.
+// Written only where the debug directory exists; what is left alone there
+// is said, as the wizard may run as root.
 void NerovaSimpleTool::writeDebugPicture(const QByteArray &png) const
 {
-    QFile file(QString("%1/debug/%2.no_face.png")
-                   .arg(m_paths.applicationDir)
-                   .arg(QDateTime::currentMSecsSinceEpoch()));
-    if (file.open(QIODevice::WriteOnly))
-        file.write(png);
+    const DebugPictures::Saved saved = DebugPictures::save(
+        m_paths.debugDir, false, DebugPictures::Naming::Wizard, QDateTime::currentMSecsSinceEpoch(), png,
+        DebugPictures::limits(m_config.debugKeepFiles, m_config.debugKeepMB));
+    for (const QString &problem : saved.problems)
+        NerovaLog::problem(m_loggerName, QString("Tool: debug picture: %1").arg(problem));
 }
 
 // The network line, with why a test failed.

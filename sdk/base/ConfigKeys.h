@@ -18,6 +18,8 @@ constexpr char ProxyEnabled[] = "Nerova/ProxyEnabled";
 constexpr char ProxyHost[] = "Nerova/ProxyHost";
 constexpr char ProxyPort[] = "Nerova/ProxyPort";
 constexpr char DebugMode[] = "Nerova/DebugMode";
+constexpr char DebugKeepFiles[] = "Nerova/DebugKeepFiles";
+constexpr char DebugKeepMB[] = "Nerova/DebugKeepMB";
 
 constexpr char ProbeEnabled[] = "Probe/ProbeEnabled";
 constexpr char ProbeDevice[] = "Probe/ProbeDevice";

@@ -5,7 +5,6 @@
 #include "NerovaLog.h"
 
 #include <QCoreApplication>
-#include <QDir>
 
 #include <atomic>
 #include <string>
@@ -35,7 +34,6 @@ NerovaBase::NerovaBase()
     , m_config(std::make_shared<const NerovaConfig>())
 {
     currentInstance = this;
-    QDir::setCurrent(m_paths.applicationDir);
     m_settings = std::make_unique<QSettings>(m_paths.configFile, QSettings::IniFormat);
     loadConfiguration();
     m_watcher = new ConfigWatcher(m_paths.configFile, this);

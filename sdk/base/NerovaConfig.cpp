@@ -101,6 +101,8 @@ NerovaConfig NerovaConfig::read(QSettings &settings)
     c.proxyHost = keys.text(ConfigKeys::ProxyHost);
     c.proxyPort = keys.integer(ConfigKeys::ProxyPort, 0);
     c.debugMode = keys.boolean(ConfigKeys::DebugMode, false);
+    c.debugKeepFiles = keys.integer(ConfigKeys::DebugKeepFiles, 1000);
+    c.debugKeepMB = keys.integer(ConfigKeys::DebugKeepMB, 200);
     return c;
 }
 

@@ -43,6 +43,9 @@ struct NerovaConfig
     QString proxyHost;
     int proxyPort = 0;
     bool debugMode = false;
+    // The debug pictures kept in debug/, the oldest deleted first.
+    int debugKeepFiles = 1000;
+    int debugKeepMB = 200;
 
     // Reads every key (not the Log group) in the documented order, with
     // Qt's conversion rules; store-server paths get the server base in front.

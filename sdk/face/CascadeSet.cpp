@@ -1,8 +1,13 @@
 #include "CascadeSet.h"
 
+#include "VerifiedDir.h"
+
 #include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <map>
+#include <unistd.h>
 
 namespace {
 
@@ -47,27 +52,111 @@ const FeatureFile featureFiles[CascadeSet::FeatureCount] = {
     {"data/haarcascades/haarcascade_mcs_rightear.xml", QT_TRANSLATE_NOOP("NerovaFace", "No mcs_righear classifier")},
 };
 
-bool loadCascade(cv::CascadeClassifier &cascade, const QString &baseDir, const char *relativePath)
+// Why an installed file or directory the parser reads cannot be trusted, or
+// an empty text: only root (the package) or this user may have made it,
+// and no one else may change it.
+QString untrustedReason(const struct stat &status)
 {
-    const QString path = baseDir.isEmpty() ? QString::fromLatin1(relativePath)
-                                           : baseDir + QLatin1Char('/') + QLatin1String(relativePath);
-    // OpenCV would complain on the standard error about a missing file.
-    return QFileInfo::exists(path) && cascade.load(QFile::encodeName(path).toStdString());
+    if (status.st_uid != 0 && status.st_uid != ::geteuid())
+        return QStringLiteral("belongs to another user (uid %1)").arg(status.st_uid);
+    if (status.st_mode & (S_IWGRP | S_IWOTH))
+        return QStringLiteral("may be changed by its group or others");
+    return QString();
 }
+
+const QString trustHint = QStringLiteral(" (the cascades must be root's, or the user's of this program, and "
+                                         "writable by no one else: reinstall them, or chmod -R go-w)");
 
 } // namespace
 
-QString CascadeSet::load(const QString &baseDir)
+// The directories of one load, each opened once.
+class CascadeSet::Directories
 {
+public:
+    Directories(const QString &applicationDir, QStringList &refusals)
+        : m_data(VerifiedDir::open(applicationDir + QStringLiteral("/data")))
+        , m_refusals(refusals)
+    {
+        if (!m_data.isOpen() && m_data.problem() != VerifiedDir::openErrorText(ENOENT))
+            m_refusals.append(QStringLiteral("data %1").arg(m_data.problem()));
+    }
+
+    // The verified directory "data/<name>", or null.
+    const VerifiedDir *find(const QString &name)
+    {
+        auto found = m_dirs.find(name);
+        if (found == m_dirs.end())
+            found = m_dirs.emplace(name, open(name)).first;
+        return found->second.isOpen() ? &found->second : nullptr;
+    }
+
+private:
+    VerifiedDir open(const QString &name)
+    {
+        VerifiedDir dir = m_data.subdirectory(name);
+        const QString relative = QStringLiteral("data/") + name;
+        if (!dir.isOpen()) {
+            if (m_data.isOpen() && dir.problem() != VerifiedDir::openErrorText(ENOENT))
+                m_refusals.append(QStringLiteral("%1 %2").arg(relative, dir.problem()));
+            return dir;
+        }
+        const QString why = untrustedReason(dir.status());
+        if (why.isEmpty())
+            return dir;
+        m_refusals.append(QStringLiteral("%1 %2").arg(relative, why) + trustHint);
+        return VerifiedDir();
+    }
+
+    VerifiedDir m_data;
+    std::map<QString, VerifiedDir> m_dirs;
+    QStringList &m_refusals;
+};
+
+// Read through /proc/self/fd, so that OpenCV parses the very file checked.
+bool CascadeSet::loadFile(cv::CascadeClassifier &cascade, Directories &dirs, const QString &relativePath)
+{
+    const QStringList parts = relativePath.split(QLatin1Char('/'));
+    const VerifiedDir *dir = dirs.find(parts[1]);
+    if (!dir)
+        return false;
+    QString why;
+    struct stat status;
+    const int fd = dir->openRegular(parts[2], O_RDONLY, &why, &status);
+    // A missing file is said by the failure text alone.
+    if (fd < 0 && errno == ENOENT)
+        return false;
+    if (fd >= 0)
+        why = untrustedReason(status);
+    bool loaded = false;
+    if (why.isEmpty()) {
+        try {
+            loaded = cascade.load(QStringLiteral("/proc/self/fd/%1").arg(fd).toStdString());
+        } catch (const cv::Exception &e) {
+            why = QStringLiteral("is not a cascade OpenCV can read (%1)").arg(QString::fromStdString(e.msg).trimmed());
+        }
+    } else if (fd >= 0) {
+        why += trustHint;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    if (!why.isEmpty())
+        m_refusals.append(QStringLiteral("%1 %2").arg(relativePath, why));
+    return loaded;
+}
+
+QString CascadeSet::load(const QString &applicationDir)
+{
+    m_refusals.clear();
+    Directories dirs(applicationDir, m_refusals);
     QString failures;
     for (int i = 0; i < FaceCount; ++i) {
-        if (!loadCascade(m_faces[i], baseDir, faceFiles[i].path)) {
+        if (!loadFile(m_faces[i], dirs, QLatin1String(faceFiles[i].path))) {
             failures += QCoreApplication::translate("NerovaFace", "No face classifier") + QLatin1Char(',');
             break;
         }
     }
     for (int i = 0; i < FeatureCount; ++i) {
-        if (!loadCascade(m_features[i], baseDir, featureFiles[i].path))
+        if (!loadFile(m_features[i], dirs, QLatin1String(featureFiles[i].path)))
             failures += QCoreApplication::translate("NerovaFace", featureFiles[i].failure) + QLatin1Char(',');
     }
     return failures;

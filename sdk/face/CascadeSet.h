@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <opencv2/objdetect.hpp>
 
@@ -41,11 +42,20 @@ public:
         FeatureCount
     };
 
-    // Loads every file from below baseDir. The face cascades load in order
-    // up to the first failure (the rest stay empty); each feature cascade
-    // loads on its own. Returns the failure text, each failure followed by
-    // ",", or an empty text when all loaded.
-    QString load(const QString &baseDir);
+    // Loads every file from data/haarcascades and data/lbpcascades below the
+    // installation directory. The face cascades load in order up to the
+    // first failure (the rest stay empty); each feature cascade loads on its
+    // own. Returns the failure text, each failure followed by ",", or an
+    // empty text when all loaded.
+    //
+    // data/ is the group's: a cascade is read only through a directory and a
+    // file opened without following links, each root's or this user's and
+    // writable by no one else, so that no other member of the group can put
+    // a file of theirs in front of the parser.
+    QString load(const QString &applicationDir);
+    // What was there but refused by the last load, each with why
+    // ("data/haarcascades/haarcascade_eye.xml is a symbolic link").
+    QStringList refusals() const { return m_refusals; }
 
     const cv::CascadeClassifier &face(Face which) const { return m_faces[which]; }
     const cv::CascadeClassifier &feature(Feature which) const { return m_features[which]; }
@@ -55,6 +65,10 @@ public:
     static QString relativePath(Feature which);
 
 private:
+    class Directories;
+    bool loadFile(cv::CascadeClassifier &cascade, Directories &dirs, const QString &relativePath);
+
+    QStringList m_refusals;
     std::array<cv::CascadeClassifier, FaceCount> m_faces;
     std::array<cv::CascadeClassifier, FeatureCount> m_features;
 };

@@ -1,5 +1,6 @@
 #include "NerovaFace.h"
 
+#include "DebugPictures.h"
 #include "FaceDetection.h"
 #include "NerovaBase.h"
 #include "TimerPeriod.h"
@@ -7,9 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
@@ -87,6 +86,8 @@ NerovaFace::~NerovaFace()
 void NerovaFace::LoadClassifiers()
 {
     const QString failures = m_cascades.load(m_base.applicationDir());
+    for (const QString &refusal : m_cascades.refusals())
+        m_base.logProblem(QStringLiteral("Cascade not loaded: %1").arg(refusal));
     if (!failures.isEmpty())
         m_base.logError(tr("Failed to load classifier: %1").arg(failures));
 }
@@ -322,16 +323,16 @@ void NerovaFace::cycleWithoutFace(const cv::Mat &frame, bool &facePresent)
 
 void NerovaFace::saveDebugPicture(const cv::Mat &frame)
 {
-    const QString debugDir = m_base.applicationDir() + QStringLiteral("/debug");
-    QDir().mkpath(debugDir);
-    const QString fileName =
-        debugDir + QStringLiteral("/%1_noface.png").arg(QDateTime::currentMSecsSinceEpoch());
-    QFile file(fileName);
+    const auto config = m_base.config();
+    const DebugPictures::Saved saved =
+        DebugPictures::save(m_base.paths().debugDir, true, DebugPictures::Naming::Library,
+                            QDateTime::currentMSecsSinceEpoch(), FaceDetection::encodePng(frame),
+                            DebugPictures::limits(config->debugKeepFiles, config->debugKeepMB));
+    for (const QString &problem : saved.problems)
+        m_base.logProblem(QStringLiteral("Debug picture: %1").arg(problem));
     QString line = tr("No face detected");
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        file.write(FaceDetection::encodePng(frame));
-        line += QStringLiteral(": ") + fileName;
-    }
+    if (!saved.filePath.isEmpty())
+        line += QStringLiteral(": ") + saved.filePath;
     m_base.logTrace(line);
 }
 

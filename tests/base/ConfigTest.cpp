@@ -57,6 +57,8 @@ void expectDefaults(const NerovaConfig &c)
     EXPECT_EQ(c.proxyHost, "");
     EXPECT_EQ(c.proxyPort, 0);
     EXPECT_FALSE(c.debugMode);
+    EXPECT_EQ(c.debugKeepFiles, 1000);
+    EXPECT_EQ(c.debugKeepMB, 200);
 }
 
 } // namespace
@@ -85,7 +87,7 @@ TEST(NerovaConfigDefaults, EveryKeyIsReadFromItsSection)
 {
     const NerovaConfig c = readText(
         "[Nerova]\nDeviceId=S-17\nCheckDeviceInterval=4\nProxyEnabled=true\nProxyHost=proxy.local\n"
-        "ProxyPort=3128\nDebugMode=true\n"
+        "ProxyPort=3128\nDebugMode=true\nDebugKeepFiles=12\nDebugKeepMB=3\n"
         "[Probe]\nProbeEnabled=false\nProbeDevice=1027-24577\nProbeInterval=60\n"
         "[Face]\nFaceEnabled=false\nFaceDevice=vid_046d&pid_0825&mi_00#1-2\nFaceInterval=2\n"
         "FaceThreshold=61\nFaceBlurEnabled=true\nFaceBlurThreshold=62\nFaceBrightEnabled=true\n"
@@ -98,6 +100,8 @@ TEST(NerovaConfigDefaults, EveryKeyIsReadFromItsSection)
     EXPECT_EQ(c.proxyHost, "proxy.local");
     EXPECT_EQ(c.proxyPort, 3128);
     EXPECT_TRUE(c.debugMode);
+    EXPECT_EQ(c.debugKeepFiles, 12);
+    EXPECT_EQ(c.debugKeepMB, 3);
     EXPECT_FALSE(c.probeEnabled);
     EXPECT_EQ(c.probeDevice, "1027-24577");
     EXPECT_EQ(c.probeInterval, 60);

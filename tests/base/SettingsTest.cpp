@@ -31,8 +31,8 @@ TEST(SettingsTest, SecondsBecomeTimerPeriodsWithoutOverflow)
     EXPECT_EQ(config.deviceCheckPeriodMs(), 1000);
 }
 
-// The library changes into the installation directory; a relative
-// NEROVA_HOME must still name the same directory afterwards.
+// A host may change its current directory (into the installation, say); a
+// relative NEROVA_HOME must still name the same directory afterwards.
 TEST(SettingsTest, ARelativeInstallationDirectoryIsResolvedOnce)
 {
     QTemporaryDir parent;

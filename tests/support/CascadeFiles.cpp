@@ -22,13 +22,20 @@ const char *const licensedCascades[] = {
     "haarcascade_mcs_rightear.xml",
 };
 
-QString link(const QString &source, const QString &target)
+// A copy, as an installation holds them: the library reads no cascade
+// through a link, nor one that its group may change.
+QString copy(const QString &source, const QString &target)
 {
     if (!QFileInfo::exists(source))
         return source;
-    QDir().mkpath(QFileInfo(target).path());
+    const QString dir = QFileInfo(target).path();
+    QDir().mkpath(dir);
+    const QFile::Permissions readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    const QFile::Permissions searchable = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+    QFile::setPermissions(dir, readable | searchable | QFile::WriteOwner);
     QFile::remove(target);
-    QFile::link(source, target);
+    QFile::copy(source, target);
+    QFile::setPermissions(target, readable | QFile::WriteOwner);
     return QString();
 }
 
@@ -37,7 +44,7 @@ QString link(const QString &source, const QString &target)
 QString installDebianCascades(const QString &dir)
 {
     for (const char *file : debianCascades) {
-        const QString missing = link(QStringLiteral("/usr/share/opencv4/") + file, dir + "/data/" + file);
+        const QString missing = copy(QStringLiteral("/usr/share/opencv4/") + file, dir + "/data/" + file);
         if (!missing.isEmpty())
             return missing;
     }
@@ -50,7 +57,7 @@ QString installCascades(const QString &dir)
     if (!missing.isEmpty())
         return missing;
     for (const char *file : licensedCascades) {
-        const QString missing = link(QStringLiteral(NEROVA_SHARED_DATA_DIR "/haarcascades/") + file,
+        const QString missing = copy(QStringLiteral(NEROVA_SHARED_DATA_DIR "/haarcascades/") + file,
                                      dir + "/data/haarcascades/" + file);
         if (!missing.isEmpty())
             return missing;

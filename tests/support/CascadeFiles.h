@@ -2,8 +2,8 @@
 
 #include <QString>
 
-// Puts the 22 cascade files below <dir>/data (links to Debian's twelve and
-// to the licensed ten in the shared test data). Returns an empty text, or
+// Puts the 22 cascade files below <dir>/data (copies of Debian's twelve
+// and of the licensed ten in the shared test data). Returns an empty text, or
 // the file that is missing.
 QString installCascades(const QString &dir);
 // Only Debian's twelve (opencv-data), as on a fresh installation.
