@@ -94,7 +94,8 @@ QString VerifiedDir::openErrorText(int error)
     case ELOOP: return QStringLiteral("is a symbolic link");
     case ENOTDIR: return QStringLiteral("is not a directory");
     case ENOENT: return QStringLiteral("does not exist");
-    case ENXIO: return QStringLiteral("is not a regular file");
+    case ENXIO:
+    case EISDIR: return QStringLiteral("is not a regular file");
     default: return QString::fromLocal8Bit(std::strerror(error));
     }
 }
@@ -129,7 +130,11 @@ int VerifiedDir::openDirectoryAt(int parentFd, const QByteArray &name, bool crea
             ::fchmod(fd, 0770 | (parent.st_mode & S_ISGID));
     }
     if (fd < 0) {
-        *problem = openErrorText(errno);
+        // A link to a directory fails as "not a directory".
+        struct stat status;
+        const bool isLink = errno == ENOTDIR && ::fstatat(parentFd, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISLNK(status.st_mode);
+        *problem = isLink ? openErrorText(ELOOP) : openErrorText(errno);
         return -1;
     }
     restoreBlocking(fd);

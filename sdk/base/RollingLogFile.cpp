@@ -218,9 +218,13 @@ void RollingLogFile::rollByPeriod()
     m_nextAttemptUs = 0;
     if (!ours)
         return;
-    QString target = m_name + m_period;
-    for (int n = 1; n <= periodNameTries && m_dir.renameNoReplace(m_name, target) == EEXIST; ++n)
-        target = m_name + m_period + QLatin1Char('.') + QString::number(n);
+    for (int n = 0; n <= periodNameTries; ++n) {
+        const QString target = m_name + m_period + (n == 0 ? QString() : QLatin1Char('.') + QString::number(n));
+        if (m_dir.renameNoReplace(m_name, target) != EEXIST)
+            break;
+        // Said when what holds the name is not ours.
+        takeIfOurs(target);
+    }
     keepNewestPeriods();
 }
 
