@@ -186,7 +186,8 @@ bool RollingLogFile::takeIfOurs(const QString &name)
 void RollingLogFile::rollBySize()
 {
     const bool ours = nameIsStillOurs();
-    if (ours && m_policy.maxBackups <= 0 && ::ftruncate(m_fd, 0) == 0) {
+    const QList<int> places = ours ? backupPlaces() : QList<int>();
+    if (ours && places.isEmpty() && ::ftruncate(m_fd, 0) == 0) {
         m_size = 0;
         return;
     }
@@ -194,20 +195,31 @@ void RollingLogFile::rollBySize()
     m_nextAttemptUs = 0;
     if (!ours)
         return;
-    shiftBackups();
-    // A first backup place held by a file not ours: the lines go, the bound stays.
-    if (m_dir.renameNoReplace(m_name, backupName(1)) != 0)
+    shiftBackups(places);
+    if (m_dir.renameNoReplace(m_name, backupName(places.first())) != 0)
         m_dir.removeOwn(m_name);
 }
 
-void RollingLogFile::shiftBackups()
+// The numbered names free or ours, in order: a name held by anything else
+// is passed by, as if the chain had no such number.
+QList<int> RollingLogFile::backupPlaces()
 {
-    const int last = m_policy.maxBackups;
-    if (takeIfOurs(backupName(last)))
-        m_dir.removeOwn(backupName(last));
-    for (int i = last - 1; i >= 1; --i) {
-        if (takeIfOurs(backupName(i)) && m_dir.renameNoReplace(backupName(i), backupName(i + 1)) == EEXIST)
-            m_dir.removeOwn(backupName(i));
+    QList<int> places;
+    for (int i = 1; i <= m_policy.maxBackups; ++i) {
+        struct stat status;
+        if (!m_dir.entryStatus(backupName(i), &status) || takeIfOurs(backupName(i)))
+            places.append(i);
+    }
+    return places;
+}
+
+void RollingLogFile::shiftBackups(const QList<int> &places)
+{
+    m_dir.removeOwn(backupName(places.last()));
+    for (int k = places.size() - 2; k >= 0; --k) {
+        const QString from = backupName(places[k]);
+        if (m_dir.isOwn(from) && m_dir.renameNoReplace(from, backupName(places[k + 1])) != 0)
+            m_dir.removeOwn(from);
     }
 }
 

@@ -16,7 +16,8 @@
 // passes it by.
 //
 // By size: File becomes File.1, File.1 becomes File.2 and so on; the
-// oldest beyond maxBackups goes (with none, File starts again empty).
+// oldest beyond maxBackups goes (with none, File starts again empty). A
+// numbered name held by something else is skipped in the chain.
 // By period: when the period text of now differs from the file's, File
 // becomes File + the file's period text; the maxBackups newest of those stay.
 class RollingLogFile
@@ -60,7 +61,8 @@ private:
     int openOrCreate(QString *why) const;
     void rollBySize();
     void rollByPeriod();
-    void shiftBackups();
+    QList<int> backupPlaces();
+    void shiftBackups(const QList<int> &places);
     void keepNewestPeriods();
     bool nameIsStillOurs() const;
     bool takeIfOurs(const QString &name);

@@ -3,7 +3,6 @@
 #include "DurableFile.h"
 #include "VerifiedDir.h"
 
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,20 +22,28 @@ struct Picture
     qint64 bytes;
 };
 
-const QRegularExpression &pictureName()
+// The millisecond of a picture's name, or -1 for any other name. Read by
+// hand: a loop that ends while the process exits still prunes, after Qt's
+// regular expressions have gone.
+qint64 pictureMs(const QString &name)
 {
-    static const QRegularExpression name(QStringLiteral("^(\\d{1,18})(_noface|\\.no_face)\\.png$"));
-    return name;
+    int digits = 0;
+    while (digits < name.size() && digits < 18 && name[digits].isDigit())
+        ++digits;
+    const QStringRef rest = name.midRef(digits);
+    if (digits == 0 || (rest != QLatin1String("_noface.png") && rest != QLatin1String(".no_face.png")))
+        return -1;
+    return name.leftRef(digits).toLongLong();
 }
 
 QList<Picture> picturesOf(const VerifiedDir &dir)
 {
     QList<Picture> pictures;
     for (const QString &name : dir.entryNames()) {
-        const QRegularExpressionMatch match = pictureName().match(name);
+        const qint64 ms = pictureMs(name);
         struct stat status;
-        if (match.hasMatch() && dir.isOwn(name, &status))
-            pictures.append({match.captured(1).toLongLong(), name, qint64(status.st_size)});
+        if (ms >= 0 && dir.isOwn(name, &status))
+            pictures.append({ms, name, qint64(status.st_size)});
     }
     std::sort(pictures.begin(), pictures.end(),
               [](const Picture &a, const Picture &b) { return a.ms != b.ms ? a.ms < b.ms : a.name < b.name; });

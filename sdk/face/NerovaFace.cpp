@@ -38,6 +38,10 @@ public:
     static RunningWorkers &instance()
     {
         QThreadPool::globalInstance();
+        // OpenCV's image encoders are made on first use: made now, they
+        // outlive the registry, so a loop ended at exit can still write
+        // its picture.
+        FaceDetection::encodePng(cv::Mat(1, 1, CV_8UC3, cv::Scalar::all(0)));
         static RunningWorkers workers;
         return workers;
     }

@@ -463,6 +463,12 @@ static void run_line(HostSession *session, char *line)
         json_raw(&out, ",\"ms\":");
         json_int(&out, session->longestIteration ? session->longestIteration(session) : -1);
         json_emit(&out);
+    } else if (!strcmp(command, "cwd")) {
+        char path[4096];
+        JsonLine out = json_begin("cmd", command);
+        json_raw(&out, ",\"result\":");
+        json_string(&out, getcwd(path, sizeof path) ? path : "");
+        json_emit(&out);
     } else if (!strcmp(command, "dlopen")) {
         run_load(session, command);
     } else if (!strcmp(command, "dlclose")) {

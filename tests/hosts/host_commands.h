@@ -19,6 +19,7 @@
  *   login-null | login-blank         NV_Login(NULL, NULL) | NV_Login(" ", "\t ")
  *   report <json> | report-null      NV_ReportData with the text as a wide string | NULL
  *   version                          NV_GetVersion
+ *   cwd                              the host's current directory (getcwd)
  *   dlclose | dlopen                 drop | take again the host's handle on the library
  *   pause <ms>                       sleep without iterating the loop
  *   loop <ms>                        let the loop run for that long before the next command
