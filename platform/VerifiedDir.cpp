@@ -29,7 +29,7 @@ bool refusedToRoot(int dirFd, QString *problem)
 {
     if (::geteuid() != 0 || !everyoneMayWrite(dirFd))
         return false;
-    *problem = QStringLiteral("its directory is writable by everyone, and root makes no file there");
+    *problem = QStringLiteral("is in a directory everyone may write to, where root makes no file");
     errno = EACCES;
     return true;
 }
@@ -96,7 +96,7 @@ QString VerifiedDir::openErrorText(int error)
     case ENOENT: return QStringLiteral("does not exist");
     case ENXIO:
     case EISDIR: return QStringLiteral("is not a regular file");
-    default: return QString::fromLocal8Bit(std::strerror(error));
+    default: return QStringLiteral("cannot be opened (%1)").arg(QString::fromLocal8Bit(std::strerror(error)));
     }
 }
 

@@ -85,7 +85,7 @@ DebugPictures::Saved DebugPictures::save(const QString &debugDir, bool createDir
             continue;
         }
         if (fd < 0) {
-            saved.problems.append(QStringLiteral("%1 not written: %2").arg(dir.filePath(name), why));
+            saved.problems.append(QStringLiteral("%1 not written: it %2").arg(dir.filePath(name), why));
             break;
         }
         const int error = DurableFile::writeAll(fd, png);
