@@ -15,16 +15,24 @@ install(FILES conf/default.ini DESTINATION conf)
 install(FILES ${NEROVA_LNG} DESTINATION lang)
 install(DIRECTORY DESTINATION log)
 install(DIRECTORY DESTINATION debug)
+# data/ is the store group's: the cascades in it are read-only for the group
+# (the library reads none that the group or others may change).
+set(NEROVA_CASCADE_PERMISSIONS
+  FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+  DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 install(DIRECTORY ${NEROVA_OPENCV_DATA}/haarcascades/ DESTINATION data/haarcascades
+  ${NEROVA_CASCADE_PERMISSIONS}
   FILES_MATCHING
   PATTERN "haarcascade_frontalface_*.xml"
   PATTERN "haarcascade_frontalcatface*.xml"
   PATTERN "haarcascade_eye*.xml"
   PATTERN "haarcascade_*eye_2splits.xml")
 install(DIRECTORY ${NEROVA_OPENCV_DATA}/lbpcascades/ DESTINATION data/lbpcascades
+  ${NEROVA_CASCADE_PERMISSIONS}
   FILES_MATCHING PATTERN "lbpcascade_frontalface*.xml")
 if(NEROVA_MCS_DIR)
   install(DIRECTORY ${NEROVA_MCS_DIR}/ DESTINATION data/haarcascades
+    ${NEROVA_CASCADE_PERMISSIONS}
     FILES_MATCHING PATTERN "haarcascade_mcs_*.xml")
 endif()
 if(EXISTS /usr/share/fonts/truetype/wqy/wqy-microhei.ttc)

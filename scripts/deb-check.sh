@@ -131,8 +131,15 @@ for dir in log data debug; do
   [ "$(in_root stat -c '%U:%G %a' "/opt/nerova/$dir")" = "root:nerova 2775" ] || fail "/opt/nerova/$dir is not root:nerova 2775"
   in_root getfacl -cp --default "/opt/nerova/$dir" 2> /dev/null | grep -qx 'group::rwx' \
     || fail "/opt/nerova/$dir has no default ACL making new files group-writable"
+  in_root getfacl -cp --default "/opt/nerova/$dir" 2> /dev/null | grep -qx 'other::---' \
+    || fail "/opt/nerova/$dir has no default ACL keeping new files from others"
 done
 echo "default ACL of each: $(in_root getfacl -cp --default /opt/nerova/log | paste -sd' ')"
+for dir in haarcascades lbpcascades; do
+  [ -z "$(in_root find "/opt/nerova/data/$dir" \( ! -user root -o -perm /022 \) -print -quit)" ] \
+    || fail "/opt/nerova/data/$dir holds a cascade that is not root's and read-only for the group"
+done
+echo "the cascades are root's and read-only for the group"
 
 say "An ordinary user in the group runs the example host"
 in_root id clerk > /dev/null 2>&1 || in_root useradd --create-home --groups nerova clerk

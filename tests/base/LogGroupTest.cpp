@@ -257,6 +257,18 @@ TEST_F(LogGroupTest, FileAppendersBelowTheLogDirectoryBecomeLogFileAppenders)
         EXPECT_FALSE(p.contains("log4j.appender." + name + ".LogDirectory")) << name.toStdString();
 }
 
+// The shipped configuration keeps log/ bounded: 10 MB and five rolled files.
+TEST_F(LogGroupTest, TheShippedLogIsWrittenByTheBoundedAppender)
+{
+    QFile shipped(NEROVA_SOURCE_DIR "/conf/default.ini");
+    ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+    const Map p = toMap(readConfig(QString::fromUtf8(shipped.readAll())).log4cxxProperties());
+    EXPECT_EQ(p["log4j.appender.file"], "LogFileAppender");
+    EXPECT_EQ(p["log4j.appender.file.File"], install.logDir() + "nerova.log");
+    EXPECT_EQ(p["log4j.appender.file.MaxFileSize"], "10MB");
+    EXPECT_EQ(p["log4j.appender.file.MaxBackupIndex"], "5");
+}
+
 TEST_F(LogGroupTest, Log4QtFileAppenderWritesTheFile)
 {
     applyAndLog("log4j.rootLogger=INFO, A\n"

@@ -5,6 +5,7 @@
 #include "InstalledCopy.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,15 @@ TEST(InstallationTest, InstalledCHostRunsTheInstalledLibrary)
     ASSERT_GE(initialised, 0) << log.toStdString();
     EXPECT_GT(log.indexOf("WindowsVersion: ", initialised), initialised);
     EXPECT_TRUE(QFile::exists(prefix.path() + "/include/nerova.h"));
+    // The installed cascades are the group's to read, not to change, so the
+    // library takes them.
+    EXPECT_FALSE(log.contains("Cascade not loaded")) << log.toStdString();
+    for (const QString file : {"haarcascades", "haarcascades/haarcascade_frontalface_alt.xml", "lbpcascades",
+                               "lbpcascades/lbpcascade_frontalface.xml"}) {
+        const QFileInfo installed(prefix.path() + "/data/" + file);
+        EXPECT_TRUE(installed.exists()) << file.toStdString();
+        EXPECT_FALSE(installed.permission(QFile::WriteGroup) || installed.permission(QFile::WriteOther)) << file.toStdString();
+    }
 }
 
 } // namespace
