@@ -15,7 +15,7 @@ PACKAGES=(
   build-essential cmake pkg-config git openssl
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qtmultimedia5-dev
   libqt5multimedia5-plugins qttools5-dev qttools5-dev-tools
-  libopencv-dev opencv-data
+  libopencv-dev opencv-data libavutil-dev  # libavutil: the video decoder's log callback
   liblog4cxx-dev zlib1g-dev fonts-wqy-microhei libglib2.0-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev libbenchmark-dev
   socat  # the soak run's store server relay
