@@ -22,6 +22,8 @@ PACKAGES=(
   python3-skimage  # the demo's face picture where ../shared/data is absent
   clang libclang-rt-14-dev  # libFuzzer, for scripts/fuzz.sh
   xvfb xdotool openbox  # the wizard driven under a real X server with key and mouse events
+  libgstrtspserver-1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-ugly  # a real RTSP camera (H.264) for the stream tests
 )
 
 missing=()
