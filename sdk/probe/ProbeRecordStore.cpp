@@ -676,8 +676,10 @@ std::shared_ptr<ProbeUploadJob> ProbeRecordStore::uploadOfOldest(const QString &
     }
     job->maxBytes = m_limits.batch;
     job->dir = files();
-    // Another process's data directory is not touched, not even for these.
-    if (job->dir) {
+    // Another process's data directory is not touched, not even for these;
+    // this one's may be unusable for the moment.
+    if (m_claimed) {
+        job->dataDir = dataDir();
         const qint64 uploadTime = nextSequence();
         job->csvName = name(Kind::Csv, uploadTime);
         job->archiveName = name(Kind::Archive, uploadTime);

@@ -110,8 +110,12 @@ QByteArray ProbeUploadJob::takePiece(const QByteArray &available)
 // link count.
 void ProbeUploadJob::writeWorkingFiles(const FileHandle &source, const QByteArray &piece, const QByteArray &archive)
 {
-    if (!dir || csvName.isEmpty())
+    if (csvName.isEmpty())
         return;
+    if (!dir) {
+        unwritten << dataDir + QLatin1Char('/') + csvName << dataDir + QLatin1Char('/') + archiveName;
+        return;
+    }
     VerifiedDirectory::Status linked;
     linked.check = VerifiedDirectory::Check::Failed;
     if (source && offset == 0 && last)

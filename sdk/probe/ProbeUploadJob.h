@@ -37,6 +37,7 @@ struct ProbeUploadJob
     qint64 maxBytes = 0;
     QString csvName; // working files in data/; none when empty
     QString archiveName;
+    QString dataDir; // where they belong (for the message when dir is none)
     QString storeNumber;
 
     // Results.
