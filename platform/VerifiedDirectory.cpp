@@ -299,11 +299,13 @@ VerifiedDirectory::Status VerifiedDirectory::rename(const QString &name, const F
     const Status status = checkName(name, expected);
     if (!status.ok())
         return status;
-    const int error = renameNoReplace(m_fd, QFile::encodeName(name).constData(), to.m_fd,
-                                      QFile::encodeName(newName).constData());
+    const QByteArray target = QFile::encodeName(newName);
+    const int error = renameNoReplace(m_fd, QFile::encodeName(name).constData(), to.m_fd, target.constData());
     if (error == 0)
         return Status();
-    return failed(error == EEXIST ? Check::Taken : error == ENOENT ? Check::Missing : Check::Failed, error);
+    if (error == EEXIST)
+        return classify(to.m_fd, target, error, false);
+    return failed(error == ENOENT ? Check::Missing : Check::Failed, error);
 }
 
 VerifiedDirectory::Status VerifiedDirectory::remove(const QString &name, const FileId &expected) const

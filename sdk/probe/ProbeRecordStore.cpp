@@ -484,10 +484,10 @@ void ProbeRecordStore::sealJournal()
         if (dir && journal->sync()) {
             const Status status = dir->rename(name(Kind::Journal, sequence), file, *dir, name(Kind::Batch, sequence));
             // A batch name taken by a file not the store's: the batch stays a journal.
-            if (status.check == VerifiedDirectory::Check::Taken && errors)
+            if (status.isForeign() && errors)
                 errors(foreignText(dir->pathOf(name(Kind::Batch, sequence)), status)
                        + tr("; the batch stays in %1").arg(name(Kind::Journal, sequence)));
-            onDisk = status.ok() || status.check == VerifiedDirectory::Check::Taken;
+            onDisk = status.ok() || status.isForeign();
             if (onDisk)
                 dir->sync();
         }
