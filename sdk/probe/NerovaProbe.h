@@ -57,11 +57,11 @@ private:
     void startUploadLater();
     void packingFinished();
     void sendUpload();
-    void removeWorkingFiles() const;
     bool isUploadedBatchOldest() const;
     Verdict verdictOf(QNetworkReply *reply, QString *failure) const;
     void finishUpload(Verdict verdict, const QString &failure);
-    void setAsideUploadedBatch(const QString &reason);
+    void setAsideUploadedBatch(const QString &reason, ProbeRecordStore::Folder folder);
+    void dropUploadedBatch(const QString &reason);
     void notifySetAside(const QString &reason);
     void logDropped(int records, const QString &where) const;
     void awaitAnswer();
