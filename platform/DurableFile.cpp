@@ -10,22 +10,7 @@
 
 namespace {
 
-int giveOwner(int fd, const DurableFile::Owner &owner)
-{
-    if (::fchown(fd, owner.user, owner.group) != 0 && ::fchown(fd, static_cast<uid_t>(-1), owner.group) != 0)
-        return errno;
-    // After fchown, which may clear the set-id bits.
-    return ::fchmod(fd, owner.mode & 07777) == 0 ? 0 : errno;
-}
-
-int errorOf(bool done)
-{
-    return done ? 0 : errno;
-}
-
-} // namespace
-
-int DurableFile::writeAll(int fd, const QByteArray &bytes)
+int writeAll(int fd, const QByteArray &bytes)
 {
     const char *data = bytes.constData();
     size_t left = static_cast<size_t>(bytes.size());
@@ -40,6 +25,21 @@ int DurableFile::writeAll(int fd, const QByteArray &bytes)
     }
     return 0;
 }
+
+int giveOwner(int fd, const DurableFile::Owner &owner)
+{
+    if (::fchown(fd, owner.user, owner.group) != 0 && ::fchown(fd, static_cast<uid_t>(-1), owner.group) != 0)
+        return errno;
+    // After fchown, which may clear the set-id bits.
+    return ::fchmod(fd, owner.mode & 07777) == 0 ? 0 : errno;
+}
+
+int errorOf(bool done)
+{
+    return done ? 0 : errno;
+}
+
+} // namespace
 
 bool DurableFile::syncPath(const QString &path)
 {

@@ -20,10 +20,6 @@ public:
         mode_t mode;
     };
 
-    // Writes every byte to the descriptor, again after an interruption;
-    // 0 or the errno of the write that failed.
-    static int writeAll(int fd, const QByteArray &bytes);
-
     // fsync() of a file or a directory; false when it cannot be done.
     static bool syncPath(const QString &path);
 

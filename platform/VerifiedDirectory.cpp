@@ -1,8 +1,10 @@
 #include "VerifiedDirectory.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +60,33 @@ QString tr(const char *text)
     return QCoreApplication::translate("VerifiedDirectory", text);
 }
 
+std::atomic<bool> rootRefusedWhereEveryoneWrites{false};
+
+// Anyone could rename, replace or remove a file root made there.
+bool refusedToRoot(int dirFd, Status *status)
+{
+    struct stat info {};
+    if (!rootRefusedWhereEveryoneWrites || ::geteuid() != 0 || ::fstat(dirFd, &info) != 0 || !(info.st_mode & S_IWOTH))
+        return false;
+    *status = failed(Check::OpenToEveryone, EACCES);
+    return true;
+}
+
+void describeInfo(const struct stat &info, VerifiedDirectory::Entry *entry)
+{
+    using Type = VerifiedDirectory::Entry::Type;
+    entry->type = S_ISREG(info.st_mode)   ? Type::File
+                : S_ISLNK(info.st_mode) ? Type::Link
+                : S_ISDIR(info.st_mode) ? Type::Directory
+                                        : Type::Other;
+    entry->size = info.st_size;
+    entry->links = info.st_nlink;
+    entry->id = FileId{info.st_dev, info.st_ino};
+    entry->modifiedUs = qint64(info.st_mtim.tv_sec) * 1000000 + info.st_mtim.tv_nsec / 1000;
+    entry->owner = info.st_uid;
+    entry->mode = info.st_mode & 07777;
+}
+
 int renameNoReplace(int fromDir, const char *from, int toDir, const char *to)
 {
     if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
@@ -85,6 +114,7 @@ bool VerifiedDirectory::Status::isForeign() const
         return true;
     case Check::Ok:
     case Check::Missing:
+    case Check::OpenToEveryone:
     case Check::Failed:
         break;
     }
@@ -110,15 +140,24 @@ QString VerifiedDirectory::Status::text() const
         return tr("has other names (hard links) than the one this program gave it");
     case Check::NotTheSame:
         return tr("holds another file than the one this program made");
+    case Check::OpenToEveryone:
+        return tr("is in a directory everyone may write to, where root makes no file");
     case Check::Failed:
         break;
     }
     return tr("cannot be used: %1").arg(QString::fromLocal8Bit(std::strerror(error)));
 }
 
+void VerifiedDirectory::refuseRootWhereEveryoneWrites()
+{
+    rootRefusedWhereEveryoneWrites = true;
+}
+
 std::shared_ptr<VerifiedDirectory> VerifiedDirectory::open(const QString &path, bool create, Status *status)
 {
-    return openAt(AT_FDCWD, path, path, create, status);
+    // A trailing "/" would have a link at the last name followed.
+    const QString clean = QDir::cleanPath(path);
+    return openAt(AT_FDCWD, clean, clean, create, status);
 }
 
 std::shared_ptr<VerifiedDirectory> VerifiedDirectory::subdirectory(const QString &name, bool create,
@@ -132,14 +171,23 @@ std::shared_ptr<VerifiedDirectory> VerifiedDirectory::openAt(int parentFd, const
 {
     const QByteArray encoded = QFile::encodeName(name);
     *status = Status();
+    bool made = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         const int fd = ::openat(parentFd, encoded.constData(), O_RDONLY | O_DIRECTORY | noFollow);
-        if (fd >= 0)
+        if (fd >= 0) {
+            struct stat info {};
+            if (made && ::fstat(fd, &info) == 0)
+                ::fchmod(fd, directoryMode | (info.st_mode & S_ISGID));
             return std::shared_ptr<VerifiedDirectory>(new VerifiedDirectory(fd, path));
+        }
         const int error = errno;
-        if (error == ENOENT && create && attempt == 0
-            && (::mkdirat(parentFd, encoded.constData(), directoryMode) == 0 || errno == EEXIST))
-            continue;
+        if (error == ENOENT && create && attempt == 0 && parentFd != AT_FDCWD && refusedToRoot(parentFd, status))
+            return nullptr;
+        if (error == ENOENT && create && attempt == 0) {
+            made = ::mkdirat(parentFd, encoded.constData(), directoryMode) == 0;
+            if (made || errno == EEXIST)
+                continue;
+        }
         *status = classify(parentFd, encoded, error, true);
         break;
     }
@@ -186,13 +234,35 @@ VerifiedDirectory::Status VerifiedDirectory::look(const QString &name, Entry *en
     entry->name = name;
     if (::fstatat(m_fd, QFile::encodeName(name).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return failed(errno == ENOENT ? Check::Missing : Check::Failed, errno);
-    entry->type = S_ISREG(info.st_mode)   ? Entry::Type::File
-                : S_ISLNK(info.st_mode) ? Entry::Type::Link
-                : S_ISDIR(info.st_mode) ? Entry::Type::Directory
-                                        : Entry::Type::Other;
-    entry->size = info.st_size;
-    entry->links = info.st_nlink;
-    entry->id = FileId{info.st_dev, info.st_ino};
+    describeInfo(info, entry);
+    return Status();
+}
+
+VerifiedDirectory::Status VerifiedDirectory::lookOwn(const QString &name, Entry *entry) const
+{
+    struct stat info {};
+    entry->name = name;
+    if (::fstatat(m_fd, QFile::encodeName(name).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return failed(errno == ENOENT ? Check::Missing : Check::Failed, errno);
+    describeInfo(info, entry);
+    return checkInfo(info, nullptr, 1);
+}
+
+VerifiedDirectory::Status VerifiedDirectory::describe(Entry *entry) const
+{
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0)
+        return failed(Check::Failed, errno);
+    describeInfo(info, entry);
+    return Status();
+}
+
+VerifiedDirectory::Status VerifiedDirectory::describe(const FileHandle &file, Entry *entry)
+{
+    struct stat info {};
+    if (::fstat(file.fd(), &info) != 0)
+        return failed(Check::Failed, errno);
+    describeInfo(info, entry);
     return Status();
 }
 
@@ -230,7 +300,7 @@ FileHandle VerifiedDirectory::openExisting(const QString &name, Access access, S
         *status = failed(entry.type == Entry::Type::Link ? Check::Link : Check::NotRegular);
         return FileHandle();
     }
-    const int mode = access == Access::Read ? O_RDONLY : O_RDWR;
+    const int mode = access == Access::Read ? O_RDONLY : access == Access::Append ? O_WRONLY | O_APPEND : O_RDWR;
     FileHandle file(::openat(m_fd, QFile::encodeName(name).constData(), mode | noFollow | O_NONBLOCK));
     if (!file) {
         *status = whyNotOpened(name, errno);
@@ -242,18 +312,24 @@ FileHandle VerifiedDirectory::openExisting(const QString &name, Access access, S
 
 FileHandle VerifiedDirectory::create(const QString &name, Status *status) const
 {
+    if (refusedToRoot(m_fd, status))
+        return FileHandle();
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_APPEND | noFollow;
     FileHandle file(::openat(m_fd, QFile::encodeName(name).constData(), flags, fileMode));
     if (!file) {
         *status = whyNotOpened(name, errno);
         return FileHandle();
     }
+    ::fchmod(file.fd(), fileMode);
     *status = checkOpened(file, nullptr, 1);
     return status->ok() ? std::move(file) : FileHandle();
 }
 
 FileHandle VerifiedDirectory::openOrCreate(const QString &name, Status *status) const
 {
+    Entry entry;
+    if (look(name, &entry).check == Check::Missing && refusedToRoot(m_fd, status))
+        return FileHandle();
     const int flags = O_RDWR | O_CREAT | O_NONBLOCK | noFollow;
     FileHandle file(::openat(m_fd, QFile::encodeName(name).constData(), flags, fileMode));
     if (!file) {

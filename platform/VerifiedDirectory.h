@@ -20,6 +20,9 @@
 //   the identity (device and inode) of the file it made;
 // - a rename never replaces a name that exists, and a rename or removal
 //   goes ahead only while the name still holds the file the caller knows.
+// - in a program that asks for it (the wizard, which installers run as
+//   root), root makes no file or directory in a directory that everyone
+//   may write to (where anyone could take it over).
 //
 // What fails a check is left as it is: the status says why, for the caller
 // to report. (Between the look at a name and its rename or removal another
@@ -40,6 +43,7 @@ public:
         NotDirectory, // something else where a directory belongs
         OtherLinks, // a regular file with more (or fewer) links than expected
         NotTheSame, // another file than the one the caller made
+        OpenToEveryone, // root makes no file in a directory everyone may write to
         Failed      // the system call failed: error holds the errno
     };
 
@@ -63,9 +67,12 @@ public:
         qint64 size = 0;
         quint64 links = 0;
         FileId id;
+        qint64 modifiedUs = 0; // microseconds since the epoch
+        uid_t owner = 0;
+        unsigned mode = 0; // permission bits
     };
 
-    enum class Access { Read, ReadWrite };
+    enum class Access { Read, ReadWrite, Append };
 
     // The directory at path, made (0777 less the umask) when asked and
     // missing. Null, with the status, when it cannot be used.
@@ -85,6 +92,12 @@ public:
     // Every name in the directory with what it is (links not followed).
     std::vector<Entry> entries() const;
     Status look(const QString &name, Entry *entry) const;
+    // Ok when the name holds a regular file with one link (one this program
+    // may have made); Missing, or why it is not, otherwise.
+    Status lookOwn(const QString &name, Entry *entry) const;
+    // The directory itself, and an open file, as look() tells a name.
+    Status describe(Entry *entry) const;
+    static Status describe(const FileHandle &file, Entry *entry);
 
     // An existing regular file with `links` links or, when expected is
     // given, that very file (whatever its links: a second name the caller
@@ -115,9 +128,16 @@ public:
     // Bytes free for an unprivileged writer (-1 when unknown).
     qint64 freeBytes() const;
 
-    // Mode bits of the files and directories made (less the umask).
-    static constexpr unsigned fileMode = 0666;
-    static constexpr unsigned directoryMode = 0777;
+    // From now on, running as root, nothing is made in a directory that
+    // everyone may write to (OpenToEveryone).
+    static void refuseRootWhereEveryoneWrites();
+
+    // Mode bits of the files and directories made, whatever the umask: the
+    // group may read and write (a host goes on with files another member
+    // made, or the wizard made as root), others may not read. A directory
+    // made in a set-group-ID one stays so.
+    static constexpr unsigned fileMode = 0660;
+    static constexpr unsigned directoryMode = 0770;
 
 private:
     VerifiedDirectory(int fd, const QString &path) : m_fd(fd), m_path(path) {}

@@ -12,6 +12,7 @@
 #include "LogGroup.h"
 #include "NerovaLog.h"
 #include "NetworkTest.h"
+#include "VerifiedDirectory.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
@@ -107,8 +108,10 @@ void NerovaSimpleTool::readConfiguration()
     const LogGroup log = LogGroup::read(*m_settings, m_paths.logDir);
     m_loggerName = log.loggerName;
     // The installer runs the wizard, often as root: a log it must leave
-    // alone does not hide what the wizard says.
+    // alone does not hide what the wizard says, and it makes no file of
+    // root's where everyone may write.
     LogFileAppender::setStandardErrorFallback(true);
+    VerifiedDirectory::refuseRootWhereEveryoneWrites();
     log.apply();
 }
 

@@ -1,30 +1,22 @@
 #include "RollingLogFile.h"
 
-#include "DurableFile.h"
-
 #include <QDir>
 #include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 namespace {
+
+using Status = VerifiedDirectory::Status;
+using Check = VerifiedDirectory::Check;
 
 // A period roll whose name is taken tries these many numbered names.
 const int periodNameTries = 9;
 
-qint64 modifiedUs(const struct stat &status)
-{
-    return qint64(status.st_mtim.tv_sec) * 1000000 + status.st_mtim.tv_nsec / 1000;
-}
-
-bool sameFile(const struct stat &a, const struct stat &b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
+const QString leftAlone = QStringLiteral("(a planted or foreign file is never written, moved or removed");
 
 } // namespace
 
@@ -40,10 +32,7 @@ RollingLogFile::RollingLogFile(const QString &trustedDir, const QString &filePat
         && (m_fileDir == m_trustedDir || m_fileDir.startsWith(m_trustedDir + QLatin1Char('/')));
 }
 
-RollingLogFile::~RollingLogFile()
-{
-    closeDescriptor();
-}
+RollingLogFile::~RollingLogFile() = default;
 
 QString RollingLogFile::backupName(int index) const
 {
@@ -65,75 +54,79 @@ QStringList RollingLogFile::takeProblems()
     return problems;
 }
 
-void RollingLogFile::closeDescriptor()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-}
-
 void RollingLogFile::close()
 {
-    closeDescriptor();
-    m_dir = VerifiedDir();
+    m_file = FileHandle();
+    m_dir.reset();
 }
 
-int RollingLogFile::openOrCreate(QString *why) const
+// Each directory from the trusted one down is opened through the one above
+// it, so that a link planted on the way is not entered.
+std::shared_ptr<VerifiedDirectory> RollingLogFile::openDirectory()
+{
+    Status status;
+    const QString top = m_belowTrustedDir ? m_trustedDir : m_fileDir;
+    std::shared_ptr<VerifiedDirectory> dir = VerifiedDirectory::open(top, true, &status);
+    QString path = top;
+    const QStringList parts = m_belowTrustedDir ? m_fileDir.mid(m_trustedDir.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts)
+                                                : QStringList();
+    for (const QString &part : parts) {
+        if (!dir)
+            break;
+        path = dir->pathOf(part);
+        dir = dir->subdirectory(part, true, &status);
+    }
+    if (!dir)
+        report(QStringLiteral("Log directory %1 not used: it %2").arg(path, status.text()));
+    return dir;
+}
+
+FileHandle RollingLogFile::openOrCreate(Status *status) const
 {
     // Twice: a file removed or made by another process between the two calls.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        int fd = m_dir.openOwn(m_name, O_WRONLY | O_APPEND, why);
-        if (fd >= 0 || errno != ENOENT)
-            return fd;
-        fd = m_dir.create(m_name, why);
-        if (fd >= 0) {
-            ::fcntl(fd, F_SETFL, O_APPEND);
-            return fd;
-        }
-        if (errno != EEXIST)
-            return -1;
+        FileHandle file = m_dir->openExisting(m_name, VerifiedDirectory::Access::Append, status);
+        if (file || status->check != Check::Missing)
+            return file;
+        file = m_dir->create(m_name, status);
+        if (file || status->check != Check::Taken)
+            return file;
     }
-    return -1;
+    return FileHandle();
 }
 
 bool RollingLogFile::open(qint64 nowUs)
 {
-    if (m_fd >= 0)
+    if (m_file)
         return true;
     if (nowUs < m_nextAttemptUs)
         return false;
     m_nextAttemptUs = nowUs + retryUs;
-    if (!m_dir.isOpen()) {
-        m_dir = m_belowTrustedDir
-            ? VerifiedDir::open(m_trustedDir, true).subdirectory(m_fileDir.mid(m_trustedDir.size()), true)
-            : VerifiedDir::open(m_fileDir, true);
-    }
-    if (!m_dir.isOpen()) {
-        report(QStringLiteral("Log directory %1 not used: it %2").arg(m_dir.path(), m_dir.problem()));
+    if (!m_dir)
+        m_dir = openDirectory();
+    if (!m_dir)
         return false;
-    }
-    QString why;
-    m_fd = openOrCreate(&why);
-    if (m_fd < 0) {
-        report(QStringLiteral("Log file %1 left alone: it %2 (a planted or foreign file is never written, moved or "
-                              "removed: remove it, or name another File in the Log group)")
-                   .arg(m_filePath, why));
+    Status status;
+    m_file = openOrCreate(&status);
+    if (!m_file) {
+        report(QStringLiteral("Log file %1 left alone: it %2 %3: remove it, or name another File in the Log group)")
+                   .arg(m_filePath, status.text(), leftAlone));
         // A directory removed meanwhile is looked up again next time.
-        m_dir = VerifiedDir();
+        m_dir.reset();
         return false;
     }
-    struct stat status;
-    ::fstat(m_fd, &status);
-    if (!m_policy.append && !m_opened && ::ftruncate(m_fd, 0) == 0)
-        status.st_size = 0;
+    VerifiedDirectory::Entry opened;
+    VerifiedDirectory::describe(m_file, &opened);
+    if (!m_policy.append && !m_opened && m_file.truncate(0))
+        opened.size = 0;
     // A log of an earlier version that others could read; only its owner may
     // change that, and for anyone else this fails harmlessly.
-    if (status.st_mode & S_IRWXO)
-        ::fchmod(m_fd, status.st_mode & 0770);
+    if (opened.mode & S_IRWXO)
+        ::fchmod(m_file.fd(), opened.mode & 0770);
     m_opened = true;
-    m_size = status.st_size;
+    m_size = opened.size;
     if (m_policy.periodOf)
-        m_period = m_policy.periodOf(m_size > 0 ? modifiedUs(status) : nowUs);
+        m_period = m_policy.periodOf(m_size > 0 ? opened.modifiedUs : nowUs);
     m_nextAttemptUs = 0;
     m_reported.clear();
     return true;
@@ -151,7 +144,7 @@ bool RollingLogFile::write(const QByteArray &bytes, qint64 nowUs)
     }
     if (!open(nowUs))
         return false;
-    const int error = DurableFile::writeAll(m_fd, bytes);
+    const int error = m_file.writeAll(bytes);
     if (error != 0) {
         report(QStringLiteral("Log file %1 not written: %2").arg(m_filePath, QString::fromLocal8Bit(std::strerror(error))));
         return false;
@@ -164,40 +157,41 @@ bool RollingLogFile::write(const QByteArray &bytes, qint64 nowUs)
 // the file this descriptor writes is rolled.
 bool RollingLogFile::nameIsStillOurs() const
 {
-    struct stat own;
-    struct stat named;
-    return ::fstat(m_fd, &own) == 0 && m_dir.isOwn(m_name, &named) && sameFile(own, named);
+    VerifiedDirectory::Entry named;
+    return m_dir->lookOwn(m_name, &named).ok() && named.id == m_file.id();
 }
 
+// True for a file of ours at name; what else is there is said.
 bool RollingLogFile::takeIfOurs(const QString &name)
 {
-    struct stat status;
-    if (!m_dir.entryStatus(name, &status))
-        return false;
-    const QString why = VerifiedDir::notOwnReason(status);
-    if (why.isEmpty())
-        return true;
-    report(QStringLiteral("Log file %1 left alone: it %2 (a planted or foreign file is never written, moved or "
-                          "removed); the roll passes it by")
-               .arg(m_dir.filePath(name), why));
-    return false;
+    VerifiedDirectory::Entry entry;
+    const Status status = m_dir->lookOwn(name, &entry);
+    if (status.isForeign() || (!status.ok() && status.check != Check::Missing))
+        report(QStringLiteral("Log file %1 left alone: it %2 %3); the roll passes it by")
+                   .arg(m_dir->pathOf(name), status.text(), leftAlone));
+    return status.ok();
+}
+
+bool RollingLogFile::moveOwn(const QString &from, const QString &to) const
+{
+    return m_dir->rename(from, FileId(), *m_dir, to).ok();
 }
 
 void RollingLogFile::rollBySize()
 {
     const bool ours = nameIsStillOurs();
     const QList<int> places = ours ? backupPlaces() : QList<int>();
-    if (ours && places.isEmpty() && ::ftruncate(m_fd, 0) == 0) {
+    if (ours && places.isEmpty() && m_file.truncate(0)) {
         m_size = 0;
         return;
     }
-    closeDescriptor();
+    m_file = FileHandle();
     m_nextAttemptUs = 0;
     if (!ours)
         return;
     shiftBackups(places);
-    if (m_dir.renameNoReplace(m_name, backupName(places.first())) != 0)
-        m_dir.removeOwn(m_name);
+    if (!moveOwn(m_name, backupName(places.first())))
+        m_dir->remove(m_name, FileId());
 }
 
 // The numbered names free or ours, in order: a name held by anything else
@@ -206,8 +200,8 @@ QList<int> RollingLogFile::backupPlaces()
 {
     QList<int> places;
     for (int i = 1; i <= m_policy.maxBackups; ++i) {
-        struct stat status;
-        if (!m_dir.entryStatus(backupName(i), &status) || takeIfOurs(backupName(i)))
+        VerifiedDirectory::Entry entry;
+        if (m_dir->look(backupName(i), &entry).check == Check::Missing || takeIfOurs(backupName(i)))
             places.append(i);
     }
     return places;
@@ -215,24 +209,25 @@ QList<int> RollingLogFile::backupPlaces()
 
 void RollingLogFile::shiftBackups(const QList<int> &places)
 {
-    m_dir.removeOwn(backupName(places.last()));
+    m_dir->remove(backupName(places.last()), FileId());
     for (int k = places.size() - 2; k >= 0; --k) {
         const QString from = backupName(places[k]);
-        if (m_dir.isOwn(from) && m_dir.renameNoReplace(from, backupName(places[k + 1])) != 0)
-            m_dir.removeOwn(from);
+        VerifiedDirectory::Entry entry;
+        if (m_dir->lookOwn(from, &entry).ok() && !moveOwn(from, backupName(places[k + 1])))
+            m_dir->remove(from, FileId());
     }
 }
 
 void RollingLogFile::rollByPeriod()
 {
     const bool ours = nameIsStillOurs();
-    closeDescriptor();
+    m_file = FileHandle();
     m_nextAttemptUs = 0;
     if (!ours)
         return;
     for (int n = 0; n <= periodNameTries; ++n) {
         const QString target = m_name + m_period + (n == 0 ? QString() : QLatin1Char('.') + QString::number(n));
-        if (m_dir.renameNoReplace(m_name, target) != EEXIST)
+        if (moveOwn(m_name, target))
             break;
         // Said when what holds the name is not ours.
         takeIfOurs(target);
@@ -245,12 +240,11 @@ void RollingLogFile::keepNewestPeriods()
     const QRegularExpression rolled(QStringLiteral("^%1%2(\\.\\d+)?$").arg(QRegularExpression::escape(m_name), m_policy.periodRegex),
                                     QRegularExpression::UseUnicodePropertiesOption);
     QList<QPair<qint64, QString>> kept;
-    for (const QString &name : m_dir.entryNames()) {
-        struct stat status;
-        if (rolled.match(name).hasMatch() && m_dir.isOwn(name, &status))
-            kept.append({modifiedUs(status), name});
+    for (const VerifiedDirectory::Entry &entry : m_dir->entries()) {
+        if (entry.type == VerifiedDirectory::Entry::Type::File && entry.links == 1 && rolled.match(entry.name).hasMatch())
+            kept.append({entry.modifiedUs, entry.name});
     }
     std::sort(kept.begin(), kept.end(), [](const auto &a, const auto &b) { return a > b; });
     for (int i = std::max(m_policy.maxBackups, 0); i < kept.size(); ++i)
-        m_dir.removeOwn(kept[i].second);
+        m_dir->remove(kept[i].second, FileId());
 }

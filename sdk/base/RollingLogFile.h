@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VerifiedDir.h"
+#include "VerifiedDirectory.h"
 
 #include <QByteArray>
 #include <QSet>
@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 // One log file in a directory others may write in (log/), written only
 // through a descriptor of ours and rolled so that it stays bounded. A name
@@ -58,7 +59,8 @@ public:
     QStringList takeProblems();
 
 private:
-    int openOrCreate(QString *why) const;
+    std::shared_ptr<VerifiedDirectory> openDirectory();
+    FileHandle openOrCreate(VerifiedDirectory::Status *status) const;
     void rollBySize();
     void rollByPeriod();
     QList<int> backupPlaces();
@@ -66,8 +68,8 @@ private:
     void keepNewestPeriods();
     bool nameIsStillOurs() const;
     bool takeIfOurs(const QString &name);
+    bool moveOwn(const QString &from, const QString &to) const;
     void report(const QString &text);
-    void closeDescriptor();
     QString backupName(int index) const;
 
     const QString m_trustedDir;
@@ -76,8 +78,8 @@ private:
     QString m_fileDir;
     QString m_name;
     bool m_belowTrustedDir = false;
-    VerifiedDir m_dir;
-    int m_fd = -1;
+    std::shared_ptr<VerifiedDirectory> m_dir;
+    FileHandle m_file;
     qint64 m_size = 0;
     QString m_period;
     bool m_opened = false;

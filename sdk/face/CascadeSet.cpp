@@ -1,12 +1,11 @@
 #include "CascadeSet.h"
 
-#include "VerifiedDir.h"
+#include "VerifiedDirectory.h"
 
 #include <QCoreApplication>
 
-#include <cerrno>
-#include <fcntl.h>
 #include <map>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -55,17 +54,19 @@ const FeatureFile featureFiles[CascadeSet::FeatureCount] = {
 // Why an installed file or directory the parser reads cannot be trusted, or
 // an empty text: only root (the package) or this user may have made it,
 // and no one else may change it.
-QString untrustedReason(const struct stat &status)
+QString untrustedReason(const VerifiedDirectory::Entry &entry)
 {
-    if (status.st_uid != 0 && status.st_uid != ::geteuid())
-        return QStringLiteral("belongs to another user (uid %1)").arg(status.st_uid);
-    if (status.st_mode & (S_IWGRP | S_IWOTH))
+    if (entry.owner != 0 && entry.owner != ::geteuid())
+        return QStringLiteral("belongs to another user (uid %1)").arg(entry.owner);
+    if (entry.mode & (S_IWGRP | S_IWOTH))
         return QStringLiteral("may be changed by its group or others");
     return QString();
 }
 
 const QString trustHint = QStringLiteral(" (the cascades must be root's, or the user's of this program, and "
                                          "writable by no one else: reinstall them, or chmod -R go-w)");
+
+using Check = VerifiedDirectory::Check;
 
 } // namespace
 
@@ -74,41 +75,47 @@ class CascadeSet::Directories
 {
 public:
     Directories(const QString &applicationDir, QStringList &refusals)
-        : m_data(VerifiedDir::open(applicationDir + QStringLiteral("/data")))
-        , m_refusals(refusals)
+        : m_refusals(refusals)
     {
-        if (!m_data.isOpen() && m_data.problem() != VerifiedDir::openErrorText(ENOENT))
-            m_refusals.append(QStringLiteral("data %1").arg(m_data.problem()));
+        VerifiedDirectory::Status status;
+        m_data = VerifiedDirectory::open(applicationDir + QStringLiteral("/data"), false, &status);
+        if (!m_data && status.check != Check::Missing)
+            m_refusals.append(QStringLiteral("data %1").arg(status.text()));
     }
 
     // The verified directory "data/<name>", or null.
-    const VerifiedDir *find(const QString &name)
+    const VerifiedDirectory *find(const QString &name)
     {
         auto found = m_dirs.find(name);
         if (found == m_dirs.end())
             found = m_dirs.emplace(name, open(name)).first;
-        return found->second.isOpen() ? &found->second : nullptr;
+        return found->second.get();
     }
 
 private:
-    VerifiedDir open(const QString &name)
+    std::shared_ptr<VerifiedDirectory> open(const QString &name)
     {
-        VerifiedDir dir = m_data.subdirectory(name);
+        if (!m_data)
+            return nullptr;
+        VerifiedDirectory::Status status;
+        std::shared_ptr<VerifiedDirectory> dir = m_data->subdirectory(name, false, &status);
         const QString relative = QStringLiteral("data/") + name;
-        if (!dir.isOpen()) {
-            if (m_data.isOpen() && dir.problem() != VerifiedDir::openErrorText(ENOENT))
-                m_refusals.append(QStringLiteral("%1 %2").arg(relative, dir.problem()));
-            return dir;
+        if (!dir) {
+            if (status.check != Check::Missing)
+                m_refusals.append(QStringLiteral("%1 %2").arg(relative, status.text()));
+            return nullptr;
         }
-        const QString why = untrustedReason(dir.status());
+        VerifiedDirectory::Entry itself;
+        dir->describe(&itself);
+        const QString why = untrustedReason(itself);
         if (why.isEmpty())
             return dir;
         m_refusals.append(QStringLiteral("%1 %2").arg(relative, why) + trustHint);
-        return VerifiedDir();
+        return nullptr;
     }
 
-    VerifiedDir m_data;
-    std::map<QString, VerifiedDir> m_dirs;
+    std::shared_ptr<VerifiedDirectory> m_data;
+    std::map<QString, std::shared_ptr<VerifiedDirectory>> m_dirs;
     QStringList &m_refusals;
 };
 
@@ -116,29 +123,30 @@ private:
 bool CascadeSet::loadFile(cv::CascadeClassifier &cascade, Directories &dirs, const QString &relativePath)
 {
     const QStringList parts = relativePath.split(QLatin1Char('/'));
-    const VerifiedDir *dir = dirs.find(parts[1]);
+    const VerifiedDirectory *dir = dirs.find(parts[1]);
     if (!dir)
         return false;
-    QString why;
-    struct stat status;
-    const int fd = dir->openRegular(parts[2], O_RDONLY, &why, &status);
+    VerifiedDirectory::Status status;
+    const FileHandle file = dir->openExisting(parts[2], VerifiedDirectory::Access::Read, &status);
     // A missing file is said by the failure text alone.
-    if (fd < 0 && errno == ENOENT)
+    if (status.check == Check::Missing)
         return false;
-    if (fd >= 0)
-        why = untrustedReason(status);
+    QString why = file ? QString() : status.text();
+    if (file) {
+        VerifiedDirectory::Entry opened;
+        VerifiedDirectory::describe(file, &opened);
+        why = untrustedReason(opened);
+        if (!why.isEmpty())
+            why += trustHint;
+    }
     bool loaded = false;
     if (why.isEmpty()) {
         try {
-            loaded = cascade.load(QStringLiteral("/proc/self/fd/%1").arg(fd).toStdString());
+            loaded = cascade.load(QStringLiteral("/proc/self/fd/%1").arg(file.fd()).toStdString());
         } catch (const cv::Exception &e) {
             why = QStringLiteral("is not a cascade OpenCV can read (%1)").arg(QString::fromStdString(e.msg).trimmed());
         }
-    } else if (fd >= 0) {
-        why += trustHint;
     }
-    if (fd >= 0)
-        ::close(fd);
     if (!why.isEmpty())
         m_refusals.append(QStringLiteral("%1 %2").arg(relativePath, why));
     return loaded;

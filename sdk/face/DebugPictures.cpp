@@ -1,15 +1,15 @@
 #include "DebugPictures.h"
 
-#include "DurableFile.h"
-#include "VerifiedDir.h"
+#include "VerifiedDirectory.h"
 
+#include <QDir>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
+
+using Check = VerifiedDirectory::Check;
 
 // How many of the following milliseconds a picture may move to when its
 // name is taken.
@@ -36,14 +36,13 @@ qint64 pictureMs(const QString &name)
     return name.leftRef(digits).toLongLong();
 }
 
-QList<Picture> picturesOf(const VerifiedDir &dir)
+QList<Picture> picturesOf(const VerifiedDirectory &dir)
 {
     QList<Picture> pictures;
-    for (const QString &name : dir.entryNames()) {
-        const qint64 ms = pictureMs(name);
-        struct stat status;
-        if (ms >= 0 && dir.isOwn(name, &status))
-            pictures.append({ms, name, qint64(status.st_size)});
+    for (const VerifiedDirectory::Entry &entry : dir.entries()) {
+        const qint64 ms = pictureMs(entry.name);
+        if (ms >= 0 && entry.type == VerifiedDirectory::Entry::Type::File && entry.links == 1)
+            pictures.append({ms, entry.name, entry.size});
     }
     std::sort(pictures.begin(), pictures.end(),
               [](const Picture &a, const Picture &b) { return a.ms != b.ms ? a.ms < b.ms : a.name < b.name; });
@@ -69,40 +68,42 @@ DebugPictures::Saved DebugPictures::save(const QString &debugDir, bool createDir
                                          const QByteArray &png, const Limits &limits)
 {
     Saved saved;
-    const VerifiedDir dir = VerifiedDir::open(debugDir, createDir);
-    if (!dir.isOpen()) {
-        if (createDir || dir.problem() != VerifiedDir::openErrorText(ENOENT))
-            saved.problems.append(QStringLiteral("%1 not used: it %2").arg(dir.path(), dir.problem()));
+    VerifiedDirectory::Status status;
+    const std::shared_ptr<VerifiedDirectory> dir = VerifiedDirectory::open(debugDir, createDir, &status);
+    if (!dir) {
+        if (createDir || status.check != Check::Missing)
+            saved.problems.append(QStringLiteral("%1 not used: it %2").arg(QDir::cleanPath(debugDir), status.text()));
         return saved;
     }
     for (int i = 0; i < nameTries; ++i) {
         const QString name = fileName(naming, ms + i);
-        QString why;
-        const int fd = dir.create(name, &why);
-        if (fd < 0 && errno == EEXIST) {
-            if (why != QLatin1String("exists"))
-                saved.problems.append(QStringLiteral("%1 left alone: it %2").arg(dir.filePath(name), why));
+        const FileHandle file = dir->create(name, &status);
+        if (!file && status.isForeign()) {
+            VerifiedDirectory::Entry entry;
+            // A picture of another process in the same millisecond is passed silently.
+            const VerifiedDirectory::Status there = dir->lookOwn(name, &entry);
+            if (!there.ok())
+                saved.problems.append(QStringLiteral("%1 left alone: it %2").arg(dir->pathOf(name), there.text()));
             continue;
         }
-        if (fd < 0) {
-            saved.problems.append(QStringLiteral("%1 not written: it %2").arg(dir.filePath(name), why));
+        if (!file) {
+            saved.problems.append(QStringLiteral("%1 not written: it %2").arg(dir->pathOf(name), status.text()));
             break;
         }
-        const int error = DurableFile::writeAll(fd, png);
-        ::close(fd);
+        const int error = file.writeAll(png);
         if (error != 0) {
-            dir.removeOwn(name);
-            saved.problems.append(QStringLiteral("%1 not written: %2").arg(dir.filePath(name), QString::fromLocal8Bit(std::strerror(error))));
+            dir->remove(name, file.id());
+            saved.problems.append(QStringLiteral("%1 not written: %2").arg(dir->pathOf(name), QString::fromLocal8Bit(std::strerror(error))));
             break;
         }
-        saved.filePath = dir.filePath(name);
+        saved.filePath = dir->pathOf(name);
         break;
     }
-    keepWithin(dir, limits);
+    keepWithin(*dir, limits);
     return saved;
 }
 
-void DebugPictures::keepWithin(const VerifiedDir &dir, const Limits &limits)
+void DebugPictures::keepWithin(const VerifiedDirectory &dir, const Limits &limits)
 {
     const QList<Picture> pictures = picturesOf(dir);
     qint64 bytes = 0;
@@ -110,7 +111,7 @@ void DebugPictures::keepWithin(const VerifiedDir &dir, const Limits &limits)
         bytes += picture.bytes;
     int count = pictures.size();
     for (int i = 0; i + 1 < pictures.size() && (count > limits.keepFiles || bytes > limits.keepBytes); ++i) {
-        if (dir.removeOwn(pictures[i].name)) {
+        if (dir.remove(pictures[i].name, FileId()).ok()) {
             --count;
             bytes -= pictures[i].bytes;
         }

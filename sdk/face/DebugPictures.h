@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-class VerifiedDir;
+class VerifiedDirectory;
 
 // The pictures of frames without a face in debug/: the library's
 // "<ms>_noface.png" and the wizard's "<ms>.no_face.png". debug/ is the
@@ -36,7 +36,7 @@ public:
     // then keeps the directory within the limits, the newest kept always.
     static Saved save(const QString &debugDir, bool createDir, Naming naming, qint64 ms, const QByteArray &png,
                       const Limits &limits);
-    static void keepWithin(const VerifiedDir &dir, const Limits &limits);
+    static void keepWithin(const VerifiedDirectory &dir, const Limits &limits);
     static QString fileName(Naming naming, qint64 ms);
     // The limits of the configuration's DebugKeepFiles and DebugKeepMB, each at least 1.
     static Limits limits(int keepFiles, int keepMB);

@@ -72,7 +72,7 @@ TEST_F(LogFileTest, EveryKindOfPlantedNameIsLeftAloneAndSaid)
         const char *why;
     } rows[] = {
         {Planted::SymbolicLink, "is a symbolic link"},
-        {Planted::HardLink, "has 2 links"},
+        {Planted::HardLink, "has other names (hard links)"},
         {Planted::Fifo, "is not a regular file"},
         {Planted::Directory, "is not a regular file"},
     };

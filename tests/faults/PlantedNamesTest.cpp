@@ -3,13 +3,19 @@
 // leading to a file of the host's user outside the installation, before
 // the host starts its workers. Through the real library in the plain C
 // host: every such file is afterwards as it was (content, size, mode),
-// none of it reaches the store server, and probe lines go out beside the
-// planted names.
+// none of it reaches the store server, and probe lines, log lines and
+// debug pictures go on beside the planted names.
 #include "ProbeHostTest.h"
 
+#include "FakeFaceCloud.h"
+
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+
+#include <opencv2/imgcodecs.hpp>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,7 +23,7 @@
 namespace {
 
 enum class Moment { BeforeInit, BeforeStart };
-enum class Plant { SymbolicLink, HardLink, DirectoryLink };
+enum class Plant { SymbolicLink, HardLink, DirectoryLink, Fifo };
 
 // One planted name: a directory of the installation ("data", "log", ...),
 // a name in it, how it is planted and when.
@@ -87,7 +93,10 @@ protected:
             const QString link = dir + "/" + row.name;
             const Target target = makeTarget(row.how == Plant::DirectoryLink);
             const QByteArray from = QFile::encodeName(target.path), to = QFile::encodeName(link);
-            ASSERT_EQ(row.how == Plant::HardLink ? ::link(from, to) : ::symlink(from, to), 0) << link.toStdString();
+            const int made = row.how == Plant::HardLink ? ::link(from, to)
+                           : row.how == Plant::Fifo   ? ::mkfifo(to, 0666)
+                                                      : ::symlink(from, to);
+            ASSERT_EQ(made, 0) << link.toStdString();
             planted.push_back(link);
         }
     }
@@ -208,6 +217,147 @@ TEST_F(PlantedNamesTest, NothingPlantedIsWrittenSentOrRemovedAndLinesGoOn)
     EXPECT_TRUE(text.contains(QRegularExpression("\\d+\\.batch " + planted + "; the batch stays in \\d+\\.journal")));
     EXPECT_TRUE(text.contains(QRegularExpression("\\d+\\.(csv|gz) " + planted)));
     expectTargetsUnchanged();
+}
+
+// log/ and debug/: the rows of the log's files (one appender's file, the
+// rolled names of another) and a window of debug picture names. A debug
+// picture is named after the millisecond it is written in: a link is
+// planted under the name of every millisecond of the window but each
+// 16th, so that a picture meets a planted name nearly always and finds a
+// free one among the next names it tries.
+constexpr qint64 pictureWindowMs = 40000;
+constexpr qint64 freeEvery = 16;
+
+bool isFreeName(qint64 ms)
+{
+    return ms % freeEvery == freeEvery - 1;
+}
+
+const std::vector<PlantedName> logNames = {
+    {Moment::BeforeInit, "log", "planted.log", Plant::SymbolicLink},
+    {Moment::BeforeInit, "log", "kept.log.1", Plant::SymbolicLink},
+    {Moment::BeforeInit, "log", "kept.log.2", Plant::HardLink},
+    {Moment::BeforeInit, "log", "kept.log.3", Plant::Fifo},
+};
+
+class PlantedLogAndDebugNamesTest : public PlantedNamesTest
+{
+protected:
+    // Tens of thousands of planted names: on a RAM file system where there
+    // is one, which makes them in a second rather than in half a minute.
+    static void SetUpTestSuite()
+    {
+        previousTemp = qgetenv("TMPDIR");
+        if (QFileInfo("/dev/shm").isWritable())
+            qputenv("TMPDIR", "/dev/shm");
+    }
+    static void TearDownTestSuite() { qputenv("TMPDIR", previousTemp); }
+
+    // The face worker on a camera that sees no face, in debug mode with two
+    // pictures kept; three appenders: the test's own log and the two
+    // planted ones, one of them rolling at 1 KB into four names.
+    void SetUp() override
+    {
+        ASSERT_TRUE(cv::imwrite(scene().toStdString(), cv::Mat(480, 640, CV_8UC3, cv::Scalar(90, 110, 100))));
+        qputenv("NEROVA_VIRTUAL_CAMERAS", ("Shop door=" + scene()).toUtf8());
+        QDir(install.path()).mkpath("debug");
+        cloud.answer(FakeFaceCloud::tokenPath, FakeFaceCloud::tokenReply("tok"));
+        QString appenders;
+        for (const QString name : {"nerova", "planted", "kept"}) {
+            appenders += QString("log4j.appender.%1=org.apache.log4j.RollingFileAppender\n"
+                                 "log4j.appender.%1.File=%1\n"
+                                 "log4j.appender.%1.layout=org.apache.log4j.PatternLayout\n"
+                                 "log4j.appender.%1.layout.ConversionPattern=\"%p %c - %m%n\"\n")
+                             .arg(name);
+        }
+        install.writeConfig("[Log]\nlog4j.rootLogger=TRACE, nerova, planted, kept\n" + appenders
+                            + "log4j.appender.kept.MaxFileSize=1KB\nlog4j.appender.kept.MaxBackupIndex=4\n"
+                            + configText()
+                                  .mid(configText().indexOf("[Server]"))
+                                  .replace("[Nerova]\n", "[Nerova]\nDebugMode=true\nDebugKeepFiles=2\n")
+                                  .replace("FaceEnabled=false", "FaceEnabled=true")
+                            + "FaceDevice=vid_0000&pid_0000&mi_00#virtual1\nFaceInterval=0\n" + cloud.configGroup());
+    }
+    ~PlantedLogAndDebugNamesTest() override { qunsetenv("NEROVA_VIRTUAL_CAMERAS"); }
+
+    QString scene() const { return install.path() + "/scene.png"; }
+    QString at(const QString &relative) const { return install.path() + "/" + relative; }
+
+    // From now, for the length of the window; all lead to one target.
+    int plantPictureWindow(qint64 firstMs)
+    {
+        const QString target = makeTarget(false).path;
+        int count = 0;
+        for (qint64 ms = firstMs; ms < firstMs + pictureWindowMs; ++ms) {
+            const QString name = at(QString("debug/%1_noface.png").arg(ms));
+            if (!isFreeName(ms) && ::symlink(QFile::encodeName(target), QFile::encodeName(name)) == 0)
+                ++count;
+        }
+        return count;
+    }
+
+    // The debug pictures of ours: regular files with one link.
+    QStringList ownPictures() const
+    {
+        QStringList names;
+        for (const QString &name : QDir(at("debug")).entryList(QDir::Files | QDir::System)) {
+            struct stat status;
+            if (::lstat(QFile::encodeName(at("debug/" + name)).constData(), &status) == 0 && S_ISREG(status.st_mode)
+                && status.st_nlink == 1)
+                names.append(name);
+        }
+        return names;
+    }
+
+    FakeFaceCloud cloud;
+    static QByteArray previousTemp;
+};
+
+QByteArray PlantedLogAndDebugNamesTest::previousTemp;
+
+TEST_F(PlantedLogAndDebugNamesTest, NothingPlantedInLogOrDebugIsWrittenAndTheFilesGoOnBeside)
+{
+    plant(logNames, Moment::BeforeInit);
+    auto host = launchedHost();
+    ASSERT_EQ(logIn(*host).value("code").toInt(-1), 0);
+    const qint64 firstMs = QDateTime::currentMSecsSinceEpoch();
+    const int plantedPictures = plantPictureWindow(firstMs);
+    startWorkers(*host);
+    const QRegularExpression pictureLine("No face detected: " + QRegularExpression::escape(at("debug/")) + "(\\d+)_noface.png");
+    ASSERT_TRUE(host->loopUntil([&] { return log().count(pictureLine) >= 4; }, 30000)) << log().toStdString();
+    EXPECT_EQ(host->run("uninit"), 0);
+    ASSERT_TRUE(host->finish());
+    EXPECT_TRUE(host->exitedCleanly()) << host->errorOutput().toStdString();
+
+    expectTargetsUnchanged();
+    for (const PlantedName &row : logNames)
+        EXPECT_TRUE(QFileInfo(at(row.dir + "/" + row.name)).isSymLink() || QFileInfo::exists(at(row.dir + "/" + row.name)))
+            << row.name.toStdString();
+    EXPECT_EQ(QDir(at("debug")).entryList(QDir::System | QDir::Files).size() - ownPictures().size(), plantedPictures)
+        << "every planted picture name is still there";
+    const QString errors = host->errorOutput();
+    EXPECT_TRUE(errors.contains("nerova: ERROR Log file " + at("log/planted.log") + " left alone: it is a symbolic link"))
+        << errors.toStdString();
+    for (const QString rolled : {"kept.log.1 left alone: it is a symbolic link", "kept.log.2 left alone: it has other names",
+                                 "kept.log.3 left alone: it is not a regular file"})
+        EXPECT_TRUE(errors.contains("nerova: ERROR Log file " + at("log/" + rolled))) << rolled.toStdString();
+    EXPECT_TRUE(errors.contains(QRegularExpression("nerova: ERROR Debug picture: " + QRegularExpression::escape(at("debug/"))
+                                                   + "\\d+_noface.png left alone: it is a symbolic link")))
+        << errors.toStdString();
+
+    // The log lines went on beside the planted names, within their bound:
+    // the one free rolled name takes each roll.
+    EXPECT_TRUE(log().contains("Login url")) << log().toStdString();
+    ASSERT_TRUE(QFileInfo::exists(at("log/kept.log.4")));
+    for (const QString name : {"kept.log", "kept.log.4"})
+        EXPECT_LE(QFileInfo(at("log/" + name)).size(), 1024) << name.toStdString();
+    // Every picture went under a free name, and two of them are kept.
+    auto written = pictureLine.globalMatch(log());
+    while (written.hasNext()) {
+        const qint64 ms = written.next().captured(1).toLongLong();
+        EXPECT_TRUE(isFreeName(ms) || ms >= firstMs + pictureWindowMs) << ms;
+    }
+    EXPECT_EQ(ownPictures().size(), 2) << ownPictures().join(' ').toStdString();
 }
 
 } // namespace
