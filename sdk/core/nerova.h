@@ -111,7 +111,10 @@ typedef void(NV_CALL *NV_NotifyCallback)(int code, const wchar_t *text);
  * line on the standard error and in the log. */
 NV_API int NV_CALL NV_Init(NV_SessionCallback sessionCallback, NV_FaceCallback faceCallback,
                            NV_NotifyCallback notifyCallback);
-/* Stops the workers and destroys the core; 0 also when not initialised. */
+/* Stops the workers and destroys the core; 0 also when not initialised.
+ * Trades and a probe upload on their way get one wait of at most 3 s
+ * together for their answers; what is not answered by then stays in data/
+ * and goes out after the next NV_Init and login. */
 NV_API int NV_CALL NV_Uninit(void);
 /* Starts the face and probe workers: 0, 6001, or 6101 without a session. */
 NV_API int NV_CALL NV_Start(void);
