@@ -23,7 +23,7 @@ void openOutbox(const benchmark::State &state)
     if (state.thread_index() != 0)
         return;
     directory = new QTemporaryDir;
-    outbox = new TradeOutbox(directory->path(), true, TradeOutboxLimits{1LL << 40}, TradeOutbox::ErrorSink());
+    outbox = new TradeOutbox(directory->path(), TradeOutboxLimits{1LL << 40}, TradeOutbox::ErrorSink());
 }
 
 void closeOutbox(const benchmark::State &state)

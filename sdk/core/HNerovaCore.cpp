@@ -130,11 +130,10 @@ int HNerovaCore::Initialise()
     return NV_OK;
 }
 
-// The outbox shares the data directory's owner with the probe records.
 void HNerovaCore::createTradeSender()
 {
     NerovaBase *base = &m_base;
-    m_tradeOutbox = std::make_unique<TradeOutbox>(m_base.dataDir(), m_probe->ownsDataDir(), TradeOutboxLimits(),
+    m_tradeOutbox = std::make_unique<TradeOutbox>(m_base.dataDir(), TradeOutboxLimits(),
                                                   [base](const QString &text) { base->logProblem(text); });
     m_trades = std::make_unique<TradeSender>(m_base, *m_tradeOutbox, *m_network, m_requestTimeoutMs);
     connect(m_trades.get(), &TradeSender::sessionRejected, this, &HNerovaCore::EndSession);

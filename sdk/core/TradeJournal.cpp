@@ -1,231 +1,178 @@
 #include "TradeJournal.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-const char suffix[] = ".trades";
-const char asideFolder[] = "refused";
-constexpr int maxDigits = 18;
+using Kind = DataDirectory::Kind;
+using Entry = VerifiedDirectory::Entry;
 
 QString tr(const char *text)
 {
     return QCoreApplication::translate("TradeJournal", text);
 }
 
-QString systemError()
+QString journalName(qint64 number)
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return DataDirectory::fileName(Kind::Trades, number);
 }
 
-bool writeAll(int fd, const QByteArray &bytes)
+QString refusedFolder()
 {
-    const char *data = bytes.constData();
-    size_t left = static_cast<size_t>(bytes.size());
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
+    return DataDirectory::folderName(DataDirectory::Folder::Refused);
 }
 
-int openDirectory(int atFd, const char *name)
+bool isPlainFile(const Entry &entry)
 {
-    return ::openat(atFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return entry.type == Entry::Type::File && entry.links == 1;
 }
 
 } // namespace
 
-TradeJournal::TradeJournal(const QString &dataDir) : m_dataDir(QDir::cleanPath(dataDir))
+TradeJournal::TradeJournal(std::shared_ptr<DataDirectory> data) : m_data(std::move(data)) {}
+
+std::shared_ptr<const VerifiedDirectory> TradeJournal::files() const
 {
-    QDir().mkpath(m_dataDir);
-    m_dirFd = openDirectory(AT_FDCWD, QFile::encodeName(m_dataDir).constData());
+    m_data->reopenIfRemoved();
+    return m_data->files();
 }
 
-TradeJournal::~TradeJournal()
+QString TradeJournal::path(qint64 number) const
 {
-    if (m_dirFd >= 0)
-        ::close(m_dirFd);
+    return m_data->path() + QLatin1Char('/') + journalName(number);
 }
 
-QByteArray TradeJournal::name(qint64 sequence)
+QString TradeJournal::asidePath(qint64 number) const
 {
-    return QByteArray::number(sequence) + suffix;
+    return m_data->path() + QLatin1Char('/') + refusedFolder() + QLatin1Char('/') + journalName(number);
 }
 
-qint64 TradeJournal::sequenceOf(const QByteArray &name)
+qint64 TradeJournal::freeBytes() const
 {
-    if (!name.endsWith(suffix))
-        return -1;
-    const QByteArray digits = name.left(name.size() - static_cast<int>(std::strlen(suffix)));
-    if (digits.isEmpty() || digits.size() > maxDigits)
-        return -1;
-    for (const char c : digits) {
-        if (c < '0' || c > '9')
-            return -1;
-    }
-    return digits.toLongLong();
-}
-
-QString TradeJournal::path(qint64 sequence) const
-{
-    return m_dataDir + QLatin1Char('/') + QString::fromLatin1(name(sequence));
-}
-
-QString TradeJournal::asidePath(qint64 sequence) const
-{
-    return m_dataDir + QLatin1Char('/') + QLatin1String(asideFolder) + QLatin1Char('/')
-         + QString::fromLatin1(name(sequence));
-}
-
-bool TradeJournal::read(const QByteArray &fileName, qint64 maxBytes, QByteArray *bytes, QString *problem) const
-{
-    const int fd = ::openat(m_dirFd, fileName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *problem = errno == ELOOP ? tr("a link") : systemError();
-        return false;
-    }
-    struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0;
-    if (!ok)
-        *problem = systemError();
-    else if (!S_ISREG(info.st_mode) || info.st_nlink != 1)
-        *problem = tr("not a plain file with one link");
-    else if (info.st_size > maxBytes)
-        *problem = tr("larger than %1 bytes").arg(maxBytes);
-    ok = ok && problem->isEmpty();
-    if (ok) {
-        bytes->resize(static_cast<int>(info.st_size));
-        ok = ::pread(fd, bytes->data(), static_cast<size_t>(bytes->size()), 0) == info.st_size;
-        if (!ok)
-            *problem = systemError();
-    }
-    ::close(fd);
-    return ok;
+    const auto dir = m_data->files();
+    return dir ? dir->freeBytes() : -1;
 }
 
 TradeJournal::Found TradeJournal::readAll(qint64 maxBytes) const
 {
     Found found;
-    if (m_dirFd < 0)
+    const auto dir = files();
+    if (!dir)
         return found;
-    std::vector<std::pair<qint64, QByteArray>> names;
-    const int listFd = ::dup(m_dirFd);
-    DIR *dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-    if (!dir) {
-        if (listFd >= 0)
-            ::close(listFd);
-        return found;
+    std::vector<std::pair<qint64, Entry>> journals;
+    for (const Entry &entry : dir->entries()) {
+        const auto parsed = DataDirectory::parse(entry.name);
+        if (!parsed)
+            continue;
+        found.lastNumber = qMax(found.lastNumber, parsed->number);
+        if (parsed->kind == Kind::Trades)
+            journals.emplace_back(parsed->number, entry);
     }
-    ::rewinddir(dir);
-    while (const dirent *entry = ::readdir(dir)) {
-        const qint64 sequence = sequenceOf(QByteArray(entry->d_name));
-        if (sequence >= 0)
-            names.emplace_back(sequence, QByteArray(entry->d_name));
-    }
-    ::closedir(dir);
-    std::sort(names.begin(), names.end());
-    for (const auto &entry : names) {
-        found.lastSequence = qMax(found.lastSequence, entry.first);
-        QByteArray bytes;
+    std::sort(journals.begin(), journals.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (const auto &journal : journals) {
+        const Entry &entry = journal.second;
+        VerifiedDirectory::Status status;
         QString problem;
         TradeJournalFormat::Contents contents;
-        if (read(entry.second, maxBytes, &bytes, &problem)) {
-            contents = TradeJournalFormat::parse(bytes);
-            if (!contents.hasHeader)
-                problem = tr("not a trade journal");
+        if (entry.size > maxBytes) {
+            problem = tr("is larger than %1 bytes").arg(maxBytes);
+        } else {
+            const FileHandle file = dir->openExisting(entry.name, VerifiedDirectory::Access::Read, &status, &entry.id);
+            if (!file)
+                problem = status.text();
+            else
+                contents = TradeJournalFormat::parse(file.readAt(0, maxBytes));
+            if (file && !contents.hasHeader)
+                problem = tr("is not a trade journal");
         }
         if (!problem.isEmpty()) {
-            found.problems << tr("%1 left alone: %2").arg(path(entry.first), problem);
+            found.problems << tr("%1 %2, left alone").arg(dir->pathOf(entry.name), problem);
             continue;
         }
         found.damaged += contents.damaged;
         found.journals.push_back(std::move(contents));
-        found.sequences.push_back(entry.first);
+        found.files.push_back(File{journal.first, entry.id});
     }
+    readAside(&found);
     return found;
 }
 
-int TradeJournal::create(qint64 sequence) const
+void TradeJournal::readAside(Found *found) const
 {
-    if (m_dirFd < 0)
-        return -1;
-    const int fd = ::openat(m_dirFd, name(sequence).constData(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return -1;
-    if (!writeAll(fd, TradeJournalFormat::header())) {
-        ::close(fd);
-        ::unlinkat(m_dirFd, name(sequence).constData(), 0);
-        return -1;
+    VerifiedDirectory::Status status;
+    const auto aside = files()->subdirectory(refusedFolder(), false, &status);
+    if (!aside)
+        return;
+    for (const Entry &entry : aside->entries()) {
+        const auto parsed = DataDirectory::parse(entry.name);
+        if (!parsed || DataDirectory::storeOf(parsed->kind) != DataDirectory::Store::Trades)
+            continue;
+        found->lastNumber = qMax(found->lastNumber, parsed->number);
+        if (!isPlainFile(entry))
+            continue;
+        if (parsed->kind == Kind::TradesTemp) {
+            aside->remove(entry.name, entry.id); // a set-aside cut short; the trade is still in a journal
+            continue;
+        }
+        ++found->asideTrades;
+        found->asideBytes += entry.size;
     }
-    return fd;
 }
 
-bool TradeJournal::append(int fd, qint64 sizeBefore, const QByteArray &bytes)
+std::shared_ptr<FileHandle> TradeJournal::create(qint64 number, VerifiedDirectory::Status *status) const
 {
-    if (writeAll(fd, bytes))
-        return true;
-    // A full disk: the journal must not end in a cut line that a later
-    // line would follow.
-    if (::ftruncate(fd, sizeBefore) != 0) {
-        // The cut line is skipped when the journal is read.
+    const auto dir = files();
+    if (!dir) {
+        *status = VerifiedDirectory::Status{VerifiedDirectory::Check::Missing, 0};
+        return nullptr;
     }
+    auto file = std::make_shared<FileHandle>(dir->create(journalName(number), status));
+    if (!*file)
+        return nullptr;
+    if (!append(*file, 0, TradeJournalFormat::header())) {
+        dir->remove(journalName(number), file->id());
+        *status = VerifiedDirectory::Status{VerifiedDirectory::Check::Failed, errno};
+        return nullptr;
+    }
+    return file;
+}
+
+bool TradeJournal::append(const FileHandle &file, qint64 sizeBefore, const QByteArray &bytes)
+{
+    if (file.writeAll(bytes) == 0)
+        return true;
+    // A full disk: the journal must not end in a cut line that a later line
+    // would follow (were it kept, it would only be skipped when read).
+    file.truncate(sizeBefore);
     return false;
 }
 
-void TradeJournal::remove(qint64 sequence) const
+void TradeJournal::remove(const File &file) const
 {
-    if (m_dirFd >= 0)
-        ::unlinkat(m_dirFd, name(sequence).constData(), 0);
-}
-
-bool TradeJournal::syncFile(int fd)
-{
-    return ::fdatasync(fd) == 0;
+    if (const auto dir = files())
+        dir->remove(journalName(file.number), file.id);
 }
 
 bool TradeJournal::syncDirectory() const
 {
-    return m_dirFd >= 0 && ::fsync(m_dirFd) == 0;
+    const auto dir = files();
+    return dir && dir->sync();
 }
 
-bool TradeJournal::setAside(qint64 sequence, const TradeJournalFormat::Trade &trade) const
+VerifiedDirectory::Status TradeJournal::setAside(qint64 number, const TradeJournalFormat::Trade &trade) const
 {
-    if (m_dirFd < 0)
-        return false;
-    ::mkdirat(m_dirFd, asideFolder, 0777);
-    const int asideFd = openDirectory(m_dirFd, asideFolder);
-    if (asideFd < 0)
-        return false;
-    const QByteArray temporary = name(sequence) + ".tmp";
-    const int fd = ::openat(asideFd, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    bool kept = fd >= 0 && writeAll(fd, TradeJournalFormat::header() + TradeJournalFormat::takenLine(trade))
-             && ::fdatasync(fd) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    // Never over a file of the same name.
-    kept = kept && ::renameat2(asideFd, temporary.constData(), asideFd, name(sequence).constData(), RENAME_NOREPLACE) == 0;
-    if (kept)
-        ::fsync(asideFd);
-    else if (fd >= 0)
-        ::unlinkat(asideFd, temporary.constData(), 0);
-    ::close(asideFd);
-    return kept;
+    VerifiedDirectory::Status status;
+    const auto dir = files();
+    const auto aside = dir ? dir->subdirectory(refusedFolder(), true, &status) : nullptr;
+    if (!aside)
+        return dir ? status : VerifiedDirectory::Status{VerifiedDirectory::Check::Missing, 0};
+    status = aside->writeNew(journalName(number), DataDirectory::fileName(Kind::TradesTemp, number),
+                             TradeJournalFormat::header() + TradeJournalFormat::takenLine(trade));
+    if (status.ok())
+        dir->sync();
+    return status;
 }

@@ -1,71 +1,63 @@
 #pragma once
 
+#include "DataDirectory.h"
 #include "TradeJournalFormat.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <vector>
 
-// The trade outbox's files in the data directory, and every system call
-// made on them:
+// The trade outbox's files in the data directory (N.trades, and
+// refused/N.trades for the trades set aside; see DataDirectory for the
+// layout and the rules), and every file operation on them, made through
+// the directory's checked descriptor: a name that holds anything but a
+// regular file with one name is not the outbox's, is never read, written
+// or removed, and is named in a problem.
 //
-//   N.trades           journals (see TradeJournalFormat), N a sequence
-//                      number as the probe files have; one is open for
-//                      appending, older ones are left over from an earlier
-//                      run or a compaction and are removed once their
-//                      trades are in the open one
-//   refused/N.trades   a trade set aside for an operator, as a journal of
-//                      one trade (moved back into data/, it is sent again)
-//
-// The directory is opened once, without following a link, and every file
-// through it: created with O_EXCL, opened with O_NOFOLLOW, checked with
-// fstat to be a regular file with one link, and a file that is not a
-// journal of ours is left alone.
-//
-// Not thread-safe: its owner serialises the calls.
+// Const operations may run on any thread.
 class TradeJournal
 {
 public:
-    struct Found
+    struct File
     {
-        std::vector<TradeJournalFormat::Contents> journals; // in sequence order
-        std::vector<qint64> sequences;                      // their names
-        QStringList problems;                               // files left alone, and why
-        int damaged = 0;                                    // lines skipped
-        qint64 lastSequence = -1;                           // the highest name seen
+        qint64 number = -1;
+        FileId id;
     };
 
-    explicit TradeJournal(const QString &dataDir);
-    ~TradeJournal();
-    TradeJournal(const TradeJournal &) = delete;
-    TradeJournal &operator=(const TradeJournal &) = delete;
+    struct Found
+    {
+        std::vector<TradeJournalFormat::Contents> journals; // in number order
+        std::vector<File> files;                            // theirs
+        QStringList problems;                               // files left alone, and why
+        int damaged = 0;                                    // lines skipped
+        qint64 lastNumber = -1;                             // the highest number of any name
+        int asideTrades = 0;                                // in refused/
+        qint64 asideBytes = 0;
+    };
 
-    bool isUsable() const { return m_dirFd >= 0; }
-    QString dataDir() const { return m_dataDir; }
+    explicit TradeJournal(std::shared_ptr<DataDirectory> data);
 
-    // Reads every journal in the directory (each at most maxBytes long).
+    // Reads every journal (each at most maxBytes long) and counts the
+    // trades set aside; removes what a set-aside cut short.
     Found readAll(qint64 maxBytes) const;
-
-    // A new journal with its header, opened for appending; -1 when it
-    // cannot be made.
-    int create(qint64 sequence) const;
+    // A new journal with its header, opened for appending; null, with the
+    // status, when it cannot be made (Taken: the name holds a planted file).
+    std::shared_ptr<FileHandle> create(qint64 number, VerifiedDirectory::Status *status) const;
     // Writes all of the bytes or none: a short write is cut back.
-    static bool append(int fd, qint64 sizeBefore, const QByteArray &bytes);
-    void remove(qint64 sequence) const;
-    // fdatasync of a journal, fsync of the directory.
-    static bool syncFile(int fd);
+    static bool append(const FileHandle &file, qint64 sizeBefore, const QByteArray &bytes);
+    void remove(const File &file) const;
     bool syncDirectory() const;
-    // The trade as refused/N.trades, synced; false when it could not be kept.
-    bool setAside(qint64 sequence, const TradeJournalFormat::Trade &trade) const;
-    QString path(qint64 sequence) const;
-    QString asidePath(qint64 sequence) const;
+    // The trade as refused/N.trades, synced.
+    VerifiedDirectory::Status setAside(qint64 number, const TradeJournalFormat::Trade &trade) const;
+    QString path(qint64 number) const;
+    QString asidePath(qint64 number) const;
+    qint64 freeBytes() const;
 
 private:
-    static QByteArray name(qint64 sequence);
-    static qint64 sequenceOf(const QByteArray &name);
-    bool read(const QByteArray &name, qint64 maxBytes, QByteArray *bytes, QString *problem) const;
+    std::shared_ptr<const VerifiedDirectory> files() const;
+    void readAside(Found *found) const;
 
-    QString m_dataDir;
-    int m_dirFd = -1;
+    std::shared_ptr<DataDirectory> m_data;
 };

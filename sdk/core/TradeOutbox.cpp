@@ -1,7 +1,7 @@
 #include "TradeOutbox.h"
 
+#include "DataDirectory.h"
 #include "ProbeDiskWorker.h"
-#include "ProbeRecordStore.h"
 #include "TradeJournal.h"
 
 #include <QCoreApplication>
@@ -9,9 +9,12 @@
 
 #include <chrono>
 #include <thread>
-#include <unistd.h>
 
 namespace {
+
+// Names under which planted files are passed over before a journal is
+// given up for the moment.
+constexpr int namesToTry = 8;
 
 QString tr(const char *text)
 {
@@ -20,19 +23,30 @@ QString tr(const char *text)
 
 } // namespace
 
-TradeOutbox::TradeOutbox(const QString &dataDir, bool ownsDataDir, Limits limits, ErrorSink errors)
-    : m_limits(limits), m_errors(std::move(errors))
+TradeOutbox::TradeOutbox(const QString &dataDir, Limits limits, ErrorSink errors)
+    : m_data(DataDirectory::open(dataDir)), m_limits(limits), m_errors(std::move(errors))
 {
-    if (ownsDataDir) {
-        auto journal = std::make_unique<TradeJournal>(dataDir);
-        if (journal->isUsable())
-            m_journal = std::move(journal);
-        else
-            reportError(tr("Trades are kept in memory only, the data directory %1 cannot be opened").arg(dataDir));
-    }
-    m_disk = std::make_unique<ProbeDiskWorker>(dataDir, limits.reserve);
+    m_claimed = m_data->claim(DataDirectory::Store::Trades, &m_ownerProblem);
+    if (m_claimed)
+        m_journal = std::make_unique<TradeJournal>(m_data);
     if (m_journal)
         recover(4 * limits.bytes + limits.slack);
+}
+
+// Its thread starts with the first trade or journal: a host that reports
+// none has none.
+ProbeDiskWorker &TradeOutbox::disk()
+{
+    if (!m_disk) {
+        std::shared_ptr<DataDirectory> data = m_data;
+        m_disk = std::make_unique<ProbeDiskWorker>(
+            [data] {
+                const auto files = data->files();
+                return files ? files->freeBytes() : -1;
+            },
+            m_limits.reserve);
+    }
+    return *m_disk;
 }
 
 TradeOutbox::~TradeOutbox()
@@ -42,18 +56,18 @@ TradeOutbox::~TradeOutbox()
         m_ending = true;
         if (m_journal && m_inMemory > 0 && !m_compactionAsked) {
             m_compactionAsked = true;
-            m_disk->post([this] { compact(); });
+            disk().post([this] { compact(); });
         }
         if (!m_journal && !m_trades.empty())
             reportError(tr("Trades not answered and lost with the library, they were kept in memory only: %1")
                             .arg(m_trades.size()));
     }
     // Its work may ask for more of it: it goes once all is done.
-    while (!m_disk->isIdle())
+    while (!isIdle())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     m_disk.reset();
-    if (m_fd >= 0)
-        ::close(m_fd);
+    if (m_claimed)
+        m_data->release(DataDirectory::Store::Trades);
 }
 
 void TradeOutbox::reportError(const QString &text) const
@@ -71,22 +85,25 @@ void TradeOutbox::recover(qint64 maxFileBytes)
         reportError(tr("Trade journal %1").arg(problem));
     if (found.damaged > 0)
         reportError(tr("Trade journals had damaged lines, skipped: %1 (a power loss cuts the last one)").arg(found.damaged));
-    m_lastSequence = found.lastSequence;
+    m_lastNumber = found.lastNumber;
+    m_asideTrades = found.asideTrades;
+    m_asideBytes = found.asideBytes;
     for (const Trade &trade : TradeJournalFormat::held(found.journals)) {
         m_trades.push_back(Held{trade, true});
         m_bytes += trade.body.size();
     }
-    m_obsolete = found.sequences;
+    for (const TradeJournal::File &file : found.files)
+        m_obsolete.emplace_back(file.number, file.id);
     if (!m_obsolete.empty()) {
         m_compactionAsked = true;
-        m_disk->post([this] { compact(); });
+        disk().post([this] { compact(); });
     }
 }
 
-qint64 TradeOutbox::nextSequence()
+qint64 TradeOutbox::nextNumber()
 {
-    m_lastSequence = ProbeRecordStore::sequenceAfter(m_lastSequence, QDateTime::currentMSecsSinceEpoch());
-    return m_lastSequence;
+    m_lastNumber = DataDirectory::numberAfter(m_lastNumber, QDateTime::currentMSecsSinceEpoch());
+    return m_lastNumber;
 }
 
 qint64 TradeOutbox::lineBytes(const Trade &trade)
@@ -98,7 +115,8 @@ TradeOutbox::Added TradeOutbox::add(const QByteArray &body, int maxTrades)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Added added;
-    if (static_cast<qint64>(m_trades.size()) >= maxTrades || m_bytes + body.size() > m_limits.bytes) {
+    const qint64 trades = static_cast<qint64>(m_trades.size()) + m_asideTrades;
+    if (trades >= maxTrades || m_bytes + m_asideBytes + body.size() > m_limits.bytes) {
         added.held = static_cast<int>(m_trades.size());
         added.notKept = ++m_notKept;
         return added;
@@ -119,14 +137,14 @@ TradeOutbox::Added TradeOutbox::add(const QByteArray &body, int maxTrades)
 // Trades held in memory are written first, so the journal keeps the order.
 bool TradeOutbox::writeTaken(const Trade &trade)
 {
-    if (!m_journal || m_inMemory > 0 || m_disk->isLowOnSpace() || !openJournal())
+    if (!m_journal || m_inMemory > 0 || disk().isLowOnSpace() || !openJournal())
         return false;
     const QByteArray line = TradeJournalFormat::takenLine(trade);
-    if (!TradeJournal::append(m_fd, m_journalBytes, line))
+    if (!TradeJournal::append(*m_file, m_journalBytes, line))
         return false;
     m_journalBytes += line.size();
     m_heldLineBytes += line.size();
-    m_disk->markJournalDirty();
+    disk().markJournalDirty();
     return true;
 }
 
@@ -136,30 +154,48 @@ void TradeOutbox::writeLeft(const QByteArray &key)
         return;
     const QByteArray line = TradeJournalFormat::leftLine(key);
     // Should it fail, the trade is sent again at the next start.
-    if (TradeJournal::append(m_fd, m_journalBytes, line)) {
+    if (TradeJournal::append(*m_file, m_journalBytes, line)) {
         m_journalBytes += line.size();
-        m_disk->markJournalDirty();
+        disk().markJournalDirty();
     }
+}
+
+// A planted file under the next name is left alone, and the next number
+// taken.
+std::shared_ptr<FileHandle> TradeOutbox::createJournal(qint64 *number)
+{
+    for (int attempt = 0; attempt < namesToTry; ++attempt) {
+        *number = nextNumber();
+        VerifiedDirectory::Status status;
+        std::shared_ptr<FileHandle> file = m_journal->create(*number, &status);
+        if (file)
+            return file;
+        if (!status.isForeign() && status.check != VerifiedDirectory::Check::Taken)
+            return nullptr;
+        reportError(tr("Trade journal %1 %2, left alone: the outbox takes the next number")
+                        .arg(m_journal->path(*number), status.text()));
+    }
+    return nullptr;
 }
 
 // A new journal's name reaches the disk with the next directory sync.
 bool TradeOutbox::openJournal()
 {
-    if (m_fd >= 0)
+    if (m_file)
         return true;
     if (!m_journal)
         return false;
-    const qint64 sequence = nextSequence();
-    const int fd = m_journal->create(sequence);
-    if (fd < 0)
+    qint64 number = -1;
+    std::shared_ptr<FileHandle> file = createJournal(&number);
+    if (!file)
         return false;
-    m_fd = fd;
-    m_sequence = sequence;
+    m_file = file;
+    m_number = number;
     m_journalBytes = TradeJournalFormat::header().size();
     m_heldLineBytes = 0;
-    m_disk->setJournal(m_journal->path(sequence));
-    m_disk->markJournalDirty();
-    m_disk->post([this] { m_journal->syncDirectory(); });
+    disk().setJournal(m_file);
+    disk().markJournalDirty();
+    disk().post([this] { m_journal->syncDirectory(); });
     return true;
 }
 
@@ -219,14 +255,16 @@ void TradeOutbox::setAside(const QByteArray &key)
             return;
         }
         m_settingAside.push_back(trade);
-        const qint64 sequence = nextSequence();
-        m_disk->post([this, sequence, trade] {
-            const bool kept = m_journal->setAside(sequence, trade);
+        ++m_asideTrades;
+        m_asideBytes += trade.body.size();
+        const qint64 number = nextNumber();
+        disk().post([this, number, trade] {
+            const VerifiedDirectory::Status status = m_journal->setAside(number, trade);
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (!kept) {
-                reportError(tr("Trade could not be set aside in %1: it stays in the journal and is sent again at "
-                               "the next start")
-                                .arg(m_journal->asidePath(sequence)));
+            if (!status.ok()) {
+                reportError(tr("Trade could not be set aside in %1 (%2): it stays in the journal and is sent "
+                               "again at the next start")
+                                .arg(m_journal->asidePath(number), status.text()));
                 return;
             }
             writeLeft(trade.key);
@@ -251,13 +289,13 @@ void TradeOutbox::tidyLocked()
 {
     if (!m_journal || m_compactionAsked)
         return;
-    const bool emptied = m_trades.empty() && m_settingAside.empty() && m_fd >= 0;
+    const bool emptied = m_trades.empty() && m_settingAside.empty() && m_file;
     const bool mostlyAnswered = m_journalBytes - m_heldLineBytes > m_heldLineBytes + m_limits.slack;
-    const bool memoryToWrite = m_inMemory > 0 && !m_disk->isLowOnSpace();
+    const bool memoryToWrite = m_inMemory > 0 && !disk().isLowOnSpace();
     if (!emptied && !mostlyAnswered && !memoryToWrite)
         return;
     m_compactionAsked = true;
-    m_disk->post([this] { compact(); });
+    disk().post([this] { compact(); });
 }
 
 // On the disk worker. The new journal is written under the lock (no sync:
@@ -265,9 +303,8 @@ void TradeOutbox::tidyLocked()
 // only then do the old journals go.
 void TradeOutbox::compact()
 {
-    int newFd = -1;
-    int oldFd = -1;
-    std::vector<qint64> obsolete;
+    std::shared_ptr<FileHandle> newFile;
+    std::vector<std::pair<qint64, FileId>> obsolete;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_compactionAsked = false;
@@ -276,16 +313,15 @@ void TradeOutbox::compact()
             lines += TradeJournalFormat::takenLine(held.trade);
         for (const Trade &trade : m_settingAside)
             lines += TradeJournalFormat::takenLine(trade);
-        const qint64 sequence = lines.isEmpty() ? -1 : nextSequence();
-        if (sequence >= 0) {
-            newFd = m_journal->create(sequence);
+        qint64 number = -1;
+        if (!lines.isEmpty()) {
+            newFile = createJournal(&number);
             const qint64 headerBytes = TradeJournalFormat::header().size();
-            if (newFd >= 0 && !TradeJournal::append(newFd, headerBytes, lines)) {
-                ::close(newFd);
-                m_journal->remove(sequence);
-                newFd = -1;
+            if (newFile && !TradeJournal::append(*newFile, headerBytes, lines)) {
+                m_journal->remove(TradeJournal::File{number, newFile->id()});
+                newFile.reset();
             }
-            if (newFd < 0) {
+            if (!newFile) {
                 if (m_ending && m_inMemory > 0)
                     reportError(tr("Trades not answered and lost with the library, the disk could not take them: %1")
                                     .arg(m_inMemory));
@@ -296,33 +332,32 @@ void TradeOutbox::compact()
             m_inMemory = 0;
             m_journalBytes = headerBytes + lines.size();
             m_heldLineBytes = lines.size();
-        }
-        oldFd = m_fd;
-        if (m_sequence >= 0)
-            m_obsolete.push_back(m_sequence);
-        obsolete.swap(m_obsolete);
-        m_fd = newFd;
-        m_sequence = sequence;
-        if (sequence < 0)
+        } else {
             m_journalBytes = m_heldLineBytes = 0;
-        m_disk->setJournal(sequence >= 0 ? m_journal->path(sequence) : QString());
+        }
+        if (m_file)
+            m_obsolete.emplace_back(m_number, m_file->id());
+        obsolete.swap(m_obsolete);
+        m_file = newFile;
+        m_number = number;
+        disk().setJournal(m_file);
     }
-    if (newFd >= 0)
-        TradeJournal::syncFile(newFd);
+    if (newFile)
+        newFile->syncData();
     m_journal->syncDirectory();
-    if (oldFd >= 0)
-        ::close(oldFd);
-    for (const qint64 sequence : obsolete)
-        m_journal->remove(sequence);
+    for (const auto &old : obsolete)
+        m_journal->remove(TradeJournal::File{old.first, old.second});
     m_journal->syncDirectory();
 }
 
 bool TradeOutbox::isIdle() const
 {
+    ProbeDiskWorker *worker = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_compactionAsked)
             return false;
+        worker = m_disk.get();
     }
-    return m_disk->isIdle();
+    return !worker || worker->isIdle();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileHandle.h"
 #include "TradeJournalFormat.h"
 
 #include <QByteArray>
@@ -11,13 +12,14 @@
 #include <mutex>
 #include <vector>
 
+class DataDirectory;
 class ProbeDiskWorker;
 class TradeJournal;
 
 // The bounds of the trade outbox.
 struct TradeOutboxLimits
 {
-    qint64 bytes = 16 * 1024 * 1024; // of the trades' bodies
+    qint64 bytes = 16 * 1024 * 1024; // of the trades' bodies, set-aside ones included
     qint64 reserve = 16 * 1024;      // free space left to the rest of the system
     qint64 slack = 64 * 1024;        // journal bytes of answered trades before a compaction
 };
@@ -50,16 +52,19 @@ public:
     };
 
     // errors may be called from the disk worker's thread.
-    TradeOutbox(const QString &dataDir, bool ownsDataDir, Limits limits, ErrorSink errors);
+    TradeOutbox(const QString &dataDir, Limits limits, ErrorSink errors);
     // Trades still in memory go to the journal when the disk can take them.
     ~TradeOutbox();
     TradeOutbox(const TradeOutbox &) = delete;
     TradeOutbox &operator=(const TradeOutbox &) = delete;
 
+    // maxTrades counts the set-aside trades too.
     Added add(const QByteArray &body, int maxTrades);
     std::vector<Trade> oldest(size_t count) const;
     int count() const;
     bool isDurable() const { return m_journal != nullptr; }
+    // Why the trades are kept in memory only (empty when they are not).
+    QString ownerProblem() const { return m_ownerProblem; }
     // The trade was answered: it leaves the outbox; false when it was not there.
     bool remove(const QByteArray &key);
     // The trade goes to refused/ for an operator.
@@ -78,15 +83,21 @@ private:
     };
 
     void recover(qint64 maxFileBytes);
-    qint64 nextSequence();
+    // Under the lock (or while no other thread can see the outbox).
+    ProbeDiskWorker &disk();
+    qint64 nextNumber();
     bool writeTaken(const Trade &trade);
     void writeLeft(const QByteArray &key);
     bool openJournal();
+    std::shared_ptr<FileHandle> createJournal(qint64 *number);
     void tidyLocked();
     void compact();
     static qint64 lineBytes(const Trade &trade);
     void reportError(const QString &text) const;
 
+    std::shared_ptr<DataDirectory> m_data;
+    bool m_claimed = false;
+    QString m_ownerProblem;
     Limits m_limits;
     ErrorSink m_errors;
     std::unique_ptr<TradeJournal> m_journal; // null: memory only
@@ -95,16 +106,19 @@ private:
     qint64 m_bytes = 0;
     int m_inMemory = 0;
     int m_notKept = 0;
-    qint64 m_lastSequence = -1;
+    int m_asideTrades = 0;
+    qint64 m_asideBytes = 0;
+    qint64 m_lastNumber = -1;
     // The journal that add() appends to.
-    int m_fd = -1;
-    qint64 m_sequence = -1;
+    std::shared_ptr<FileHandle> m_file;
+    qint64 m_number = -1;
     qint64 m_journalBytes = 0;
     qint64 m_heldLineBytes = 0;
     std::vector<Trade> m_settingAside; // out of the list, not yet in refused/
-    std::vector<qint64> m_obsolete; // journals whose trades are to move into a new one
+    std::vector<std::pair<qint64, FileId>> m_obsolete; // journals whose trades are to move into a new one
     bool m_compactionAsked = false;
     bool m_ending = false;
-    // Declared last: its queued work runs, and its thread ends, first.
+    // Made with the first need of it; declared last: its queued work runs,
+    // and its thread ends, first.
     std::unique_ptr<ProbeDiskWorker> m_disk;
 };

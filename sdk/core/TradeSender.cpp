@@ -30,8 +30,9 @@ TradeSender::TradeSender(NerovaBase &base, TradeOutbox &outbox, QNetworkAccessMa
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &TradeSender::TriggerRetry);
     if (!m_outbox.isDurable())
-        m_base.logProblem(tr("Trades are kept in memory only, the data directory is not this process's: a trade the "
-                             "server has not answered when the host ends is lost; run one host program per installation"));
+        m_base.logProblem(tr("Trades are kept in memory only: %1. A trade the server has not answered when the host "
+                             "ends is lost")
+                              .arg(m_outbox.ownerProblem()));
     // Trades of an earlier run wait for the login.
     if (m_outbox.count() > 0) {
         m_holding = true;

@@ -41,7 +41,6 @@ public:
     static constexpr int answerWaitMs = 3000;
     // Lets the answer to an upload under way come in until the deadline.
     void EndUploads(const QDeadlineTimer &deadline);
-    bool ownsDataDir() const { return m_records.ownsDataDir(); }
 
 public slots:
     void TriggerSerialReadReady();
@@ -62,11 +61,11 @@ private:
     void startUploadLater();
     void packingFinished();
     void sendUpload();
-    void removeWorkingFiles() const;
     bool isUploadedBatchOldest() const;
     Verdict verdictOf(QNetworkReply *reply, QString *failure) const;
     void finishUpload(Verdict verdict, const QString &failure);
-    void setAsideUploadedBatch(const QString &reason);
+    void setAsideUploadedBatch(const QString &reason, ProbeRecordStore::Folder folder);
+    void dropUploadedBatch(const QString &reason);
     void notifySetAside(const QString &reason);
     void logDropped(int records, const QString &where) const;
     void awaitAnswer(const QDeadlineTimer &deadline);

@@ -130,9 +130,9 @@ protected:
         return outbox.isIdle();
     }
 
-    std::unique_ptr<TradeOutbox> outbox(bool owns = true)
+    std::unique_ptr<TradeOutbox> outbox()
     {
-        return std::make_unique<TradeOutbox>(dataDir(), owns, TradeOutboxLimits(),
+        return std::make_unique<TradeOutbox>(dataDir(), TradeOutboxLimits(),
                                              [this](const QString &text) { errors << text; });
     }
 
@@ -207,7 +207,8 @@ TEST_F(TradeOutboxTest, PlantedFilesAreLeftAloneAndASetAsideTradeCanComeBack)
     }
     auto first = outbox();
     EXPECT_EQ(errors.size(), 2) << errors.join('\n').toStdString();
-    EXPECT_TRUE(errors.join('\n').contains(dataDir() + "/5.trades left alone: a link"));
+    EXPECT_TRUE(errors.join('\n').contains(dataDir() + "/5.trades is a symbolic link, left alone"));
+    EXPECT_TRUE(errors.join('\n').contains(dataDir() + "/6.trades is not a trade journal, left alone"));
     EXPECT_TRUE(first->add("kept", 10).onDisk);
     EXPECT_TRUE(first->add("aside", 10).onDisk);
     first->setAside(first->oldest(2)[1].key);
@@ -227,12 +228,15 @@ TEST_F(TradeOutboxTest, PlantedFilesAreLeftAloneAndASetAsideTradeCanComeBack)
     EXPECT_EQ(held[1].body, "aside");
 }
 
-// Another process owns data/: trades are kept in memory and nothing is
+// Another outbox owns data/: trades are kept in memory and nothing is
 // written; a full outbox keeps what it holds and counts what it turned away.
 TEST_F(TradeOutboxTest, WithoutTheDataDirectoryTradesStayInMemoryAndTheBoundHolds)
 {
-    auto memoryOnly = outbox(false);
+    auto owner = outbox();
+    auto memoryOnly = outbox();
+    EXPECT_TRUE(owner->isDurable());
     EXPECT_FALSE(memoryOnly->isDurable());
+    EXPECT_TRUE(memoryOnly->ownerProblem().contains("in use by process")) << memoryOnly->ownerProblem().toStdString();
     EXPECT_TRUE(memoryOnly->add("one", 2).kept);
     EXPECT_FALSE(memoryOnly->add("one", 2).onDisk);
     const TradeOutbox::Added full = memoryOnly->add("three", 2);
@@ -240,7 +244,7 @@ TEST_F(TradeOutboxTest, WithoutTheDataDirectoryTradesStayInMemoryAndTheBoundHold
     EXPECT_EQ(full.held, 2);
     EXPECT_EQ(memoryOnly->add("four", 2).notKept, 2);
     memoryOnly.reset();
-    EXPECT_TRUE(QDir(dataDir()).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(journals().isEmpty());
     EXPECT_TRUE(errors.join('\n').contains("lost with the library, they were kept in memory only: 2"));
 }
 
