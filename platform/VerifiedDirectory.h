@@ -86,8 +86,9 @@ public:
     std::vector<Entry> entries() const;
     Status look(const QString &name, Entry *entry) const;
 
-    // An existing regular file with `links` links, and when expected is
-    // given, that very file.
+    // An existing regular file with `links` links or, when expected is
+    // given, that very file (whatever its links: a second name the caller
+    // made itself).
     FileHandle openExisting(const QString &name, Access access, Status *status, const FileId *expected = nullptr,
                             quint64 links = 1) const;
     // A new file (O_EXCL), opened for appending; Taken when the name exists.

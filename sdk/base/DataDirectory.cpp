@@ -61,7 +61,8 @@ std::optional<DataDirectory::Name> DataDirectory::parse(const QString &fileName)
     int digits = 0;
     while (digits < fileName.size() && fileName[digits] >= QLatin1Char('0') && fileName[digits] <= QLatin1Char('9'))
         ++digits;
-    if (digits == 0 || digits > maxNumberDigits)
+    // The number as the stores write it: no leading zero.
+    if (digits == 0 || digits > maxNumberDigits || (digits > 1 && fileName[0] == QLatin1Char('0')))
         return std::nullopt;
     const QStringRef suffix = fileName.midRef(digits);
     for (const KindName &entry : kindNames) {

@@ -89,15 +89,26 @@ class DataLock;
 // One object per directory and process, shared by every store that uses
 // it (open()): the first to ask opens the directory and takes the lock,
 // which is let go when the last one lets go of the object. Each store
-// claims its own files, once per process.
+// claims its own files, once per process. A store's use, in short:
+//
+//   m_data = DataDirectory::open(NerovaBase::instance()->dataDir());
+//   if (!m_data->claim(DataDirectory::Store::Trades, &problem))
+//       ... keep everything in memory, say why (problem) ...
+//   files = m_data->files();  // null while not owned (reopenIfRemoved())
+//   files->create(DataDirectory::fileName(kind, number), &status);
+//   if (status.isForeign()) ... report and take the next number (rule 4) ...
+//   m_data->release(DataDirectory::Store::Trades);  // when the store goes
 //
 // Threads: everything here may be called from any thread.
 class DataDirectory
 {
 public:
+    // The kinds of the stores' files (the suffixes are in one table in
+    // the source).
     enum class Kind { Journal, Batch, BatchTemp, Csv, Archive, Trades, TradesTemp };
     enum class Folder { Refused, Oversized };
-    // The stores that keep files here.
+    // The stores that keep files here (a new store adds itself here, and
+    // the kinds and folders of its files above and below).
     enum class Store { Probe, Trades };
 
     struct Name

@@ -93,9 +93,15 @@ NerovaConfig NerovaConfig::read(QSettings &settings)
     c.faceRightEye = keys.boolean(ConfigKeys::FaceRightEye, true);
     c.faceNose = keys.boolean(ConfigKeys::FaceNose, true);
     c.faceMouth = keys.boolean(ConfigKeys::FaceMouth, true);
+    c.oncePerVisit = keys.boolean(ConfigKeys::OncePerVisit, false);
+    c.visitGap = keys.integer(ConfigKeys::VisitGap, 10);
+    c.motionGate = keys.boolean(ConfigKeys::MotionGate, true);
+    c.motionGatePeriod = keys.integer(ConfigKeys::MotionGatePeriod, 60);
+    c.statsInterval = keys.integer(ConfigKeys::StatsInterval, 3600);
     c.baiduThreshold = keys.integer(ConfigKeys::BaiduThreshold, 80);
     c.baiduSearchQuality = keys.text(ConfigKeys::BaiduSearchQuality, QStringLiteral("NONE"));
     c.baiduRegisterQuality = keys.text(ConfigKeys::BaiduRegisterQuality, QStringLiteral("NORMAL"));
+    c.quotaPause = keys.integer(ConfigKeys::QuotaPause, 3600);
     c.faceTokenServer = keys.text(ConfigKeys::FaceTokenServer);
     c.faceAddUrl = keys.text(ConfigKeys::FaceAddUrl);
     c.faceSearchUrl = keys.text(ConfigKeys::FaceSearchUrl);

@@ -29,9 +29,15 @@ struct NerovaConfig
     bool faceRightEye = true;
     bool faceNose = true;
     bool faceMouth = true;
+    bool oncePerVisit = false;
+    int visitGap = 10;
+    bool motionGate = true;
+    int motionGatePeriod = 60;
+    int statsInterval = 3600;
     int baiduThreshold = 80;
     QString baiduSearchQuality = QStringLiteral("NONE");
     QString baiduRegisterQuality = QStringLiteral("NORMAL");
+    int quotaPause = 3600;
     QString faceTokenServer;
     QString faceAddUrl;
     QString faceSearchUrl;

@@ -92,6 +92,9 @@ extern "C" {
 #define NV_NOTIFY_PROBE_ERROR 6204     /* the probe device is missing or its link failed; text: the error */
 #define NV_NOTIFY_NETWORK_READY 6206   /* a face-side request succeeded after a network failure */
 #define NV_NOTIFY_NETWORK_ERROR 6207   /* a face-side request failed after the network had been ready */
+#define NV_NOTIFY_CLOUD_QUOTA 6208     /* the cloud face service's quota is used up: no face is searched for
+                                        * Baidu/QuotaPause seconds (once per pause); text: the service's
+                                        * error code and the pause */
 
 /* Session callback: login results and loss of the session. Host thread,
  * except 6106 after a member-service answer, which may come from the worker thread. */
@@ -100,7 +103,7 @@ typedef void(NV_CALL *NV_SessionCallback)(int code, const wchar_t *text);
  * has left the picture. Worker thread. */
 typedef void(NV_CALL *NV_FaceCallback)(const wchar_t *text);
 /* Notification callback: device, network and trade-report notices. Host
- * thread, except 6206 and 6207, which come from the worker thread. */
+ * thread, except 6206, 6207 and 6208, which come from the worker thread. */
 typedef void(NV_CALL *NV_NotifyCallback)(int code, const wchar_t *text);
 
 /* Creates the library's core with the three callbacks (none may be null:

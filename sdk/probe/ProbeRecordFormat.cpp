@@ -29,6 +29,8 @@ int ProbeRecordFormat::wholeLength(const QByteArray &bytes)
 
 int ProbeRecordFormat::pieceLength(const QByteArray &records, qint64 maxBytes)
 {
+    if (maxBytes <= 0)
+        return 0;
     if (records.size() <= maxBytes)
         return wholeLength(records);
     return wholeLength(QByteArray::fromRawData(records.constData(), static_cast<int>(maxBytes)));

@@ -190,6 +190,7 @@ TEST(ProbeRecordStoreTest, AStartAfterAKillRecoversEveryWholeRecord)
     ASSERT_EQ(::link(QFile::encodeName(data + "/300.batch"), QFile::encodeName(data + "/500.csv")), 0);
     writeFile(data + "/500.gz", "stale");
     writeFile(data + "/notes.csv", "foreign");
+    writeFile(data + "/007.batch", "not a name the store writes|1\r\n");
     writeFile(data + "/250.batch", QByteArray(70, 'o') + "|1\r\n"); // larger than one upload
     writeFile(data + "/big.log", QByteArray(4096, 'f'));
     writeFile(dir.path() + "/outside", "the host's own|1\r\n");
@@ -201,7 +202,7 @@ TEST(ProbeRecordStoreTest, AStartAfterAKillRecoversEveryWholeRecord)
     limits.batch = 64;
     limits.disk = 4096;
     ProbeRecordStore store(data, limits, errors.sink());
-    EXPECT_EQ(settledNames(store), (QStringList{QString("%1.batch").arg(future), "200.batch", "250.batch", "300.batch",
+    EXPECT_EQ(settledNames(store), (QStringList{"007.batch", QString("%1.batch").arg(future), "200.batch", "250.batch", "300.batch",
                                                 "400.batch", "600.journal", "610.csv", "big.log", "notes.csv"}));
     EXPECT_TRUE(QFileInfo::exists(data + "/620.batch"));
     EXPECT_FALSE(QDir(data + "/oversized").exists());
