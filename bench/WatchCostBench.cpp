@@ -69,7 +69,8 @@ public:
         store.answer("/login", R"({"state":0,"msg":"ok","token":"t1","brandId":"B1","brandLabelList":[]})");
         cloud.answer(FakeFaceCloud::tokenPath, FakeFaceCloud::tokenReply("tok"));
         install.writeConfig(TestInstall::fileLogGroup("nerova")
-                            + QString("[Server]\nServer=%1\nLoginUrl=/login\n[Probe]\nProbeEnabled=false\n"
+                            + QString("[Server]\nServer=%1\nLoginUrl=/login\nTradeUrl=/trade\n"
+                                      "[Probe]\nProbeEnabled=false\n"
                                       "[Face]\nFaceDevice=vid_0000&pid_0000&mi_00#virtual1\n%2")
                                   .arg(store.baseUrl(), watch.faceKeys)
                             + cloud.configGroup());
@@ -128,9 +129,17 @@ void watchEmptyStore(benchmark::State &state, const Watch &watch)
     }
     HostProcess host(HostProcess::Kind::C,
                      {"NEROVA_VIRTUAL_CAMERAS=Shop door=" + (watch.rtsp ? camera.url() : store.scene())});
-    if (host.run("init") != 0 || host.run("login cashier secret") != 0 || host.run("start") != 0
-        || !cameraReady(host)) {
-        state.SkipWithError("the library did not start watching");
+    const char *failed = nullptr;
+    if (host.run("init") != 0 || host.run("login cashier secret") != 0)
+        failed = "init or login failed";
+    else if (!host.loopUntil([&] { return !host.lines("callback", "session").isEmpty(); }, 20000))
+        failed = "no login answer";
+    else if (host.run("start") != 0)
+        failed = "start failed";
+    else if (!cameraReady(host))
+        failed = "the camera did not open";
+    if (failed) {
+        state.SkipWithError(failed);
         return;
     }
     host.run(QStringLiteral("loop %1").arg(warmUpMs));

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -30,7 +31,9 @@ struct PendingLine
     int printPrefix = 1;
 };
 
-// Never destroyed: FFmpeg's threads may log while the process ends.
+// Never destroyed, and not on the heap (a Qt host may really unload the
+// library): FFmpeg's threads may log while the process ends. It holds no
+// memory of its own while no sink is attached.
 struct State
 {
     std::mutex mutex;
@@ -46,7 +49,8 @@ struct State
 
 State &state()
 {
-    static State *const instance = new State;
+    alignas(State) static unsigned char storage[sizeof(State)];
+    static State *const instance = new (storage) State;
     return *instance;
 }
 
@@ -134,6 +138,8 @@ void DecoderLog::detach()
     endEveryLine(s);
     write(s, s.fold.flush());
     s.sink = nullptr;
+    // The library may be unloaded next: FFmpeg must not call into it.
+    av_log_set_callback(av_log_default_callback);
 }
 
 void DecoderLog::silence()

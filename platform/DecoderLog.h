@@ -21,7 +21,8 @@ public:
     using Sink = void (*)(Level level, const QString &line);
 
     // Installs the callback and sends the lines to sink. Attachments are
-    // counted; the sink of the last attach() serves them all.
+    // counted; the sink of the last attach() serves them all. The last
+    // detach() gives FFmpeg its own callback back.
     static void attach(Sink sink);
     static void detach();
     // At process exit: no line goes anywhere from now on.

@@ -353,9 +353,9 @@ VerifiedDirectory::Status VerifiedDirectory::writeNew(const QString &name, const
         error = errno;
     file = FileHandle();
     if (error == 0) {
-        error = renameNoReplace(m_fd, QFile::encodeName(temporaryName).constData(), m_fd,
-                                QFile::encodeName(name).constData());
-        status = error == EEXIST ? failed(Check::Taken, error) : failed(error ? Check::Failed : Check::Ok, error);
+        const QByteArray target = QFile::encodeName(name);
+        error = renameNoReplace(m_fd, QFile::encodeName(temporaryName).constData(), m_fd, target.constData());
+        status = error == EEXIST ? classify(m_fd, target, error, false) : failed(error ? Check::Failed : Check::Ok, error);
     } else {
         status = failed(Check::Failed, error);
     }

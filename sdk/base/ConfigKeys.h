@@ -11,6 +11,9 @@ constexpr char TradeUrl[] = "Server/TradeUrl";
 constexpr char UIdUrl[] = "Server/UIdUrl";
 constexpr char AddUserUrl[] = "Server/AddUserUrl";
 constexpr char ProbeUrl[] = "Server/ProbeUrl";
+constexpr char TradeRetryDelay[] = "Server/TradeRetryDelay";
+constexpr char TradeRetryMaxDelay[] = "Server/TradeRetryMaxDelay";
+constexpr char TradeOutboxMax[] = "Server/TradeOutboxMax";
 
 constexpr char DeviceId[] = "Nerova/DeviceId";
 constexpr char CheckDeviceInterval[] = "Nerova/CheckDeviceInterval";

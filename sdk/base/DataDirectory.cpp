@@ -24,6 +24,8 @@ constexpr KindName kindNames[] = {
     {DataDirectory::Kind::BatchTemp, ".batch.tmp"},
     {DataDirectory::Kind::Csv, ".csv"},
     {DataDirectory::Kind::Archive, ".gz"},
+    {DataDirectory::Kind::Trades, ".trades"},
+    {DataDirectory::Kind::TradesTemp, ".trades.tmp"},
 };
 
 constexpr int maxNumberDigits = 18; // fits a qint64 with room for one more
@@ -47,6 +49,11 @@ QString DataDirectory::fileName(Kind kind, qint64 number)
             return QString::number(number) + QLatin1String(entry.suffix);
     }
     return QString();
+}
+
+DataDirectory::Store DataDirectory::storeOf(Kind kind)
+{
+    return kind == Kind::Trades || kind == Kind::TradesTemp ? Store::Trades : Store::Probe;
 }
 
 std::optional<DataDirectory::Name> DataDirectory::parse(const QString &fileName)

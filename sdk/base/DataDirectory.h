@@ -26,8 +26,16 @@ class DataLock;
 //   N.csv, N.gz        the working files of one probe upload: the records
 //                      sent (a second name of the batch file where it can
 //                      be) and their gzip archive
+//   N.trades           the trade outbox's journals (TradeJournalFormat):
+//                      trades the store server has not answered, appended
+//                      and synced about once a second; one is written to,
+//                      older ones are left from an earlier run or a
+//                      compaction and go once their trades are in it
 //   refused/N.batch    a batch the server refused again and again, kept
 //                      for an operator
+//   refused/N.trades   a trade the server rejected again and again, as a
+//                      journal of one trade (moved back into data/, it is
+//                      sent again); written as refused/N.trades.tmp
 //   oversized/NAME     a batch kept for an operator because it could not
 //                      be sent in pieces (an earlier version put batches
 //                      too large to send here)
@@ -81,16 +89,27 @@ class DataLock;
 // One object per directory and process, shared by every store that uses
 // it (open()): the first to ask opens the directory and takes the lock,
 // which is let go when the last one lets go of the object. Each store
-// claims its own files, once per process.
+// claims its own files, once per process. A store's use, in short:
+//
+//   m_data = DataDirectory::open(NerovaBase::instance()->dataDir());
+//   if (!m_data->claim(DataDirectory::Store::Trades, &problem))
+//       ... keep everything in memory, say why (problem) ...
+//   files = m_data->files();  // null while not owned (reopenIfRemoved())
+//   files->create(DataDirectory::fileName(kind, number), &status);
+//   if (status.isForeign()) ... report and take the next number (rule 4) ...
+//   m_data->release(DataDirectory::Store::Trades);  // when the store goes
 //
 // Threads: everything here may be called from any thread.
 class DataDirectory
 {
 public:
-    enum class Kind { Journal, Batch, BatchTemp, Csv, Archive };
+    // The kinds of the stores' files (the suffixes are in one table in
+    // the source).
+    enum class Kind { Journal, Batch, BatchTemp, Csv, Archive, Trades, TradesTemp };
     enum class Folder { Refused, Oversized };
-    // The stores that keep files here.
-    enum class Store { Probe };
+    // The stores that keep files here (a new store adds itself here, and
+    // the kinds and folders of its files above and below).
+    enum class Store { Probe, Trades };
 
     struct Name
     {
@@ -100,6 +119,8 @@ public:
 
     // "N<suffix>" for the kind.
     static QString fileName(Kind kind, qint64 number);
+    // The store whose files are of the kind.
+    static Store storeOf(Kind kind);
     // The kind and number of a store's file name; none for any other name.
     static std::optional<Name> parse(const QString &fileName);
     static QString folderName(Folder folder);

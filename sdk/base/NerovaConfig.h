@@ -45,6 +45,12 @@ struct NerovaConfig
     QString uidUrl;
     QString addUserUrl;
     QString tradeUrl;
+    // A trade the server did not answer is sent again after this many
+    // milliseconds, doubled at each failure in a row up to the longest.
+    int tradeRetryDelay = 3000;
+    int tradeRetryMaxDelay = 60000;
+    // Trades the outbox holds at most.
+    int tradeOutboxMax = 10000;
     bool proxyEnabled = false;
     QString proxyHost;
     int proxyPort = 0;

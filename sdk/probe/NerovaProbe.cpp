@@ -72,18 +72,24 @@ NerovaProbe::~NerovaProbe()
     m_ending = true;
     m_serialPort.disconnect(this);
     m_packingPoll.stop();
-    awaitAnswer();
+    if (!m_answerAwaited)
+        awaitAnswer(QDeadlineTimer(answerWaitMs));
     m_networkManager->disconnect(this);
+}
+
+void NerovaProbe::EndUploads(const QDeadlineTimer &deadline)
+{
+    m_answerAwaited = true;
+    awaitAnswer(deadline);
 }
 
 // The answer comes through events posted to the reply by the network
 // thread: those alone are delivered here, so no host code runs inside.
-void NerovaProbe::awaitAnswer()
+void NerovaProbe::awaitAnswer(const QDeadlineTimer &deadline)
 {
     if (m_upload != Upload::Sending || !m_lastReply)
         return;
     QNetworkReply *reply = m_lastReply;
-    QDeadlineTimer deadline(answerWaitMs);
     while (m_lastReply == reply && !reply->isFinished() && !deadline.hasExpired()) {
         QCoreApplication::sendPostedEvents(reply, 0);
         if (m_lastReply == reply && !reply->isFinished())

@@ -205,6 +205,8 @@ void ProbeRecordStore::recover()
         if (!parsed)
             continue;
         m_lastSequence = qMax(m_lastSequence, parsed->number);
+        if (DataDirectory::storeOf(parsed->kind) != DataDirectory::Store::Probe)
+            continue;
         const bool sharesWithCsv = leftoverCsv.count(entry.id) > 0;
         if (parsed->kind == Kind::Csv && sharesWithCsv) {
             removeLeftover(entry.name, entry.id);
@@ -247,6 +249,9 @@ void ProbeRecordStore::recoverEntry(const Entry &entry, const DataDirectory::Nam
     case Kind::Csv:
         adoptLegacyBatch(parsed.number, entry.size, entry.id);
         break;
+    case Kind::Trades:
+    case Kind::TradesTemp:
+        break; // the trade outbox's
     }
 }
 
@@ -266,6 +271,8 @@ void ProbeRecordStore::recoverFolder(Folder folder)
         if (!parsed)
             continue;
         m_lastSequence = qMax(m_lastSequence, parsed->number);
+        if (DataDirectory::storeOf(parsed->kind) != DataDirectory::Store::Probe)
+            continue;
         if (entry.type != Entry::Type::File || entry.links != 1) {
             reportForeign(dir->pathOf(entry.name), foreignStatus(entry));
             continue;
