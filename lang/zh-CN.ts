@@ -49,6 +49,10 @@
         <source>Not member</source>
         <translation>非会员</translation>
     </message>
+    <message>
+        <source>Cloud face service quota used up (error %1): no face is searched for %2 s</source>
+        <translation>云端人脸服务配额已用完（错误 %1）：%2 秒内不再搜索人脸</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>

@@ -1,5 +1,7 @@
 #include "CameraCapture.h"
 
+#include "DecoderLog.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -34,7 +36,9 @@ bool CameraCapture::open(const CameraInfo &camera)
     m_presence = source;
     if (cv::haveImageReader(localPath(source)))
         return openStill(source);
-    return m_video.open(localPath(source), cv::CAP_FFMPEG);
+    const bool opened = m_video.open(localPath(source), cv::CAP_FFMPEG);
+    DecoderLog::reclaim();
+    return opened;
 }
 
 bool CameraCapture::isOpened() const
@@ -102,6 +106,7 @@ bool CameraCapture::openStream(const QString &url)
     const std::vector<int> timeouts{cv::CAP_PROP_OPEN_TIMEOUT_MSEC, openTimeoutMs, cv::CAP_PROP_READ_TIMEOUT_MSEC,
                                     readTimeoutMs};
     m_live = m_video.open(url.toStdString(), cv::CAP_FFMPEG, timeouts);
+    DecoderLog::reclaim();
     return m_live;
 }
 

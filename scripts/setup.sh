@@ -15,13 +15,15 @@ PACKAGES=(
   build-essential cmake pkg-config git openssl
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qtmultimedia5-dev
   libqt5multimedia5-plugins qttools5-dev qttools5-dev-tools
-  libopencv-dev opencv-data
+  libopencv-dev opencv-data libavutil-dev  # libavutil: the video decoder's log callback
   liblog4cxx-dev zlib1g-dev fonts-wqy-microhei libglib2.0-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev libbenchmark-dev
   socat  # the soak run's store server relay
   python3-skimage  # the demo's face picture where ../shared/data is absent
   clang libclang-rt-14-dev  # libFuzzer, for scripts/fuzz.sh
   xvfb xdotool openbox  # the wizard driven under a real X server with key and mouse events
+  libgstrtspserver-1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-ugly  # a real RTSP camera (H.264) for the stream tests
 )
 
 missing=()

@@ -11,6 +11,9 @@ constexpr char TradeUrl[] = "Server/TradeUrl";
 constexpr char UIdUrl[] = "Server/UIdUrl";
 constexpr char AddUserUrl[] = "Server/AddUserUrl";
 constexpr char ProbeUrl[] = "Server/ProbeUrl";
+constexpr char TradeRetryDelay[] = "Server/TradeRetryDelay";
+constexpr char TradeRetryMaxDelay[] = "Server/TradeRetryMaxDelay";
+constexpr char TradeOutboxMax[] = "Server/TradeOutboxMax";
 
 constexpr char DeviceId[] = "Nerova/DeviceId";
 constexpr char CheckDeviceInterval[] = "Nerova/CheckDeviceInterval";
@@ -35,6 +38,11 @@ constexpr char FaceLeftEye[] = "Face/FaceLeftEye";
 constexpr char FaceRightEye[] = "Face/FaceRightEye";
 constexpr char FaceNose[] = "Face/FaceNose";
 constexpr char FaceMouth[] = "Face/FaceMouth";
+constexpr char OncePerVisit[] = "Face/OncePerVisit";
+constexpr char VisitGap[] = "Face/VisitGap";
+constexpr char MotionGate[] = "Face/MotionGate";
+constexpr char MotionGatePeriod[] = "Face/MotionGatePeriod";
+constexpr char StatsInterval[] = "Face/StatsInterval";
 
 constexpr char FaceTokenServer[] = "Baidu/FaceTokenServer";
 constexpr char FaceSearchUrl[] = "Baidu/FaceSearchUrl";
@@ -43,6 +51,7 @@ constexpr char BaiduGroup[] = "Baidu/BaiduGroup";
 constexpr char BaiduThreshold[] = "Baidu/BaiduThreshold";
 constexpr char BaiduSearchQuality[] = "Baidu/BaiduSearchQuality";
 constexpr char BaiduRegisterQuality[] = "Baidu/BaiduRegisterQuality";
+constexpr char QuotaPause[] = "Baidu/QuotaPause";
 
 constexpr char Log[] = "Log";
 

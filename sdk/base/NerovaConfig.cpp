@@ -36,6 +36,12 @@ public:
         const QVariant value = m_settings.value(QLatin1String(key));
         return value.isValid() ? NerovaConfig::intValue(value) : fallback;
     }
+    // A value that is not positive counts as absent.
+    int positive(const char *key, int fallback) const
+    {
+        const int value = integer(key, fallback);
+        return value > 0 ? value : fallback;
+    }
     bool boolean(const char *key, bool fallback) const
     {
         const QVariant value = m_settings.value(QLatin1String(key));
@@ -87,9 +93,15 @@ NerovaConfig NerovaConfig::read(QSettings &settings)
     c.faceRightEye = keys.boolean(ConfigKeys::FaceRightEye, true);
     c.faceNose = keys.boolean(ConfigKeys::FaceNose, true);
     c.faceMouth = keys.boolean(ConfigKeys::FaceMouth, true);
+    c.oncePerVisit = keys.boolean(ConfigKeys::OncePerVisit, false);
+    c.visitGap = keys.integer(ConfigKeys::VisitGap, 10);
+    c.motionGate = keys.boolean(ConfigKeys::MotionGate, true);
+    c.motionGatePeriod = keys.integer(ConfigKeys::MotionGatePeriod, 60);
+    c.statsInterval = keys.integer(ConfigKeys::StatsInterval, 3600);
     c.baiduThreshold = keys.integer(ConfigKeys::BaiduThreshold, 80);
     c.baiduSearchQuality = keys.text(ConfigKeys::BaiduSearchQuality, QStringLiteral("NONE"));
     c.baiduRegisterQuality = keys.text(ConfigKeys::BaiduRegisterQuality, QStringLiteral("NORMAL"));
+    c.quotaPause = keys.integer(ConfigKeys::QuotaPause, 3600);
     c.faceTokenServer = keys.text(ConfigKeys::FaceTokenServer);
     c.faceAddUrl = keys.text(ConfigKeys::FaceAddUrl);
     c.faceSearchUrl = keys.text(ConfigKeys::FaceSearchUrl);
@@ -97,6 +109,9 @@ NerovaConfig NerovaConfig::read(QSettings &settings)
     c.uidUrl = c.server + keys.text(ConfigKeys::UIdUrl);
     c.addUserUrl = c.server + keys.text(ConfigKeys::AddUserUrl);
     c.tradeUrl = c.server + keys.text(ConfigKeys::TradeUrl);
+    c.tradeRetryDelay = keys.positive(ConfigKeys::TradeRetryDelay, c.tradeRetryDelay);
+    c.tradeRetryMaxDelay = keys.positive(ConfigKeys::TradeRetryMaxDelay, c.tradeRetryMaxDelay);
+    c.tradeOutboxMax = keys.positive(ConfigKeys::TradeOutboxMax, c.tradeOutboxMax);
     c.proxyEnabled = keys.boolean(ConfigKeys::ProxyEnabled, false);
     c.proxyHost = keys.text(ConfigKeys::ProxyHost);
     c.proxyPort = keys.integer(ConfigKeys::ProxyPort, 0);

@@ -29,9 +29,15 @@ struct NerovaConfig
     bool faceRightEye = true;
     bool faceNose = true;
     bool faceMouth = true;
+    bool oncePerVisit = false;
+    int visitGap = 10;
+    bool motionGate = true;
+    int motionGatePeriod = 60;
+    int statsInterval = 3600;
     int baiduThreshold = 80;
     QString baiduSearchQuality = QStringLiteral("NONE");
     QString baiduRegisterQuality = QStringLiteral("NORMAL");
+    int quotaPause = 3600;
     QString faceTokenServer;
     QString faceAddUrl;
     QString faceSearchUrl;
@@ -39,6 +45,12 @@ struct NerovaConfig
     QString uidUrl;
     QString addUserUrl;
     QString tradeUrl;
+    // A trade the server did not answer is sent again after this many
+    // milliseconds, doubled at each failure in a row up to the longest.
+    int tradeRetryDelay = 3000;
+    int tradeRetryMaxDelay = 60000;
+    // Trades the outbox holds at most.
+    int tradeOutboxMax = 10000;
     bool proxyEnabled = false;
     QString proxyHost;
     int proxyPort = 0;

@@ -8,7 +8,10 @@
 #include "NerovaProbe.h"
 #include "StoreProtocol.h"
 #include "StoreRequest.h"
+#include "TradeOutbox.h"
+#include "TradeSender.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QHostInfo>
 #include <QNetworkAccessManager>
@@ -42,10 +45,18 @@ HNerovaCore::HNerovaCore(NV_SessionCallback sessionCallback, NV_FaceCallback fac
     applyProxy();
 }
 
-// The network manager is a child, which QObject would delete only after the
-// base is gone: it and its replies go first, unheard.
+// Trades and a probe upload on their way share one short wait for their
+// answers. The network manager is a child, which QObject would delete only
+// after the base is gone: it and its replies go first, unheard.
 HNerovaCore::~HNerovaCore()
 {
+    const QDeadlineTimer answersDeadline(exitWaitMs);
+    if (m_trades) {
+        m_trades->retire();
+        m_trades->awaitInFlight(answersDeadline);
+    }
+    if (m_probe)
+        m_probe->EndUploads(answersDeadline);
     Stop();
     m_face.reset();
     if (m_network) {
@@ -63,6 +74,8 @@ void HNerovaCore::EndForExit()
 
 void HNerovaCore::Retire()
 {
+    if (m_trades)
+        m_trades->retire();
     Stop();
     m_base.setCallbacks(nullptr, nullptr, nullptr);
 }
@@ -107,13 +120,30 @@ int HNerovaCore::Initialise()
     connect(m_network, &QNetworkAccessManager::finished, this, &HNerovaCore::TriggerReplyFinished);
     m_watcher = new ConfigWatcher(m_base.paths().configFile, this);
     connect(m_watcher, &ConfigWatcher::fileChanged, this, &HNerovaCore::TriggerConfUpdated);
-    m_initialised = true;
     logCoreInfo(QStringLiteral("Init success"));
     logSystemInfo();
     reportMissingConfiguration();
     m_probe = std::make_unique<NerovaProbe>();
     m_face = std::make_unique<NerovaFace>();
+    createTradeSender();
+    m_initialised = true;
     return NV_OK;
+}
+
+void HNerovaCore::createTradeSender()
+{
+    NerovaBase *base = &m_base;
+    m_tradeOutbox = std::make_unique<TradeOutbox>(m_base.dataDir(), TradeOutboxLimits(),
+                                                  [base](const QString &text) { base->logProblem(text); });
+    m_trades = std::make_unique<TradeSender>(m_base, *m_tradeOutbox, *m_network, m_requestTimeoutMs);
+    connect(m_trades.get(), &TradeSender::sessionRejected, this, &HNerovaCore::EndSession);
+}
+
+void HNerovaCore::setRequestTimeout(int milliseconds)
+{
+    m_requestTimeoutMs = milliseconds;
+    if (m_trades)
+        m_trades->setRequestTimeout(milliseconds);
 }
 
 // On Linux both Windows version values are 0; the line keeps its format.
@@ -233,22 +263,17 @@ int HNerovaCore::Logout()
     return NV_OK;
 }
 
+// The request goes out from the host's loop, with the token in force then.
 int HNerovaCore::ReportData(const QString &data)
 {
     if (!m_initialised)
         return NV_ERR_NOT_INIT;
-    const QString token = m_base.sessionToken();
-    if (token.isEmpty())
+    if (m_base.sessionToken().isEmpty())
         return NV_ERR_NO_SESSION;
-    const auto config = m_base.config();
-    // The token is percent-encoded, so that no character of it can change
-    // the meaning of the address.
-    const QString address = config->tradeUrl + QStringLiteral("?token=")
-        + QString::fromLatin1(QUrl::toPercentEncoding(token));
-    const QByteArray body = StoreProtocol::tradeBody(data, config->deviceId);
+    const QByteArray body = StoreProtocol::tradeBody(data, m_base.config()->deviceId);
     reportTradeTextProblem(data);
     m_base.logTrace(QStringLiteral("Report trace data: %1").arg(QString::fromUtf8(body)));
-    StoreRequest::post(*m_network, StoreRequest::make(address, m_requestTimeoutMs), body);
+    m_trades->report(body);
     return NV_OK;
 }
 
@@ -265,13 +290,18 @@ void HNerovaCore::reportTradeTextProblem(const QString &data) const
                         .arg(problem, data.left(shownCharacters)));
 }
 
-// Every answer on the core's network manager: trade answers are those whose
-// address begins with the trade URL, login answers those whose address is
+// Every answer on the core's network manager: the sender's trades are
+// known by their reply; other answers whose address begins with the trade
+// URL are taken for trade answers, login answers are those whose address is
 // the login URL exactly; the reply is released in every case. A login
 // answer that these rules miss is a login that can never complete.
 void HNerovaCore::TriggerReplyFinished(QNetworkReply *reply)
 {
     reply->deleteLater();
+    if (m_trades && m_trades->isTradeReply(reply)) {
+        m_trades->TriggerTradeAnswer(reply);
+        return;
+    }
     const QByteArray body = StoreRequest::answerBody(reply);
     const QString address = reply->url().toString();
     const QString tradeUrl = m_base.config()->tradeUrl;
@@ -316,10 +346,13 @@ void HNerovaCore::handleLoginAnswer(QNetworkReply *reply, const QByteArray &body
         return;
     }
     m_base.setSession(answer.token, answer.brandId);
+    if (m_trades)
+        m_trades->sessionOpened();
     m_base.sessionCallback(NV_SESSION_OK, answer.labelsText);
 }
 
-// The host's callback comes last: it may end the core.
+// A login answer taken for a trade answer. The host's callback comes last:
+// it may end the core.
 void HNerovaCore::handleTradeAnswer(const QByteArray &body)
 {
     const QJsonObject answer = StoreProtocol::replyObject(body);

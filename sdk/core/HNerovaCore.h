@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 
 class ConfigWatcher;
@@ -15,6 +16,8 @@ class NerovaFace;
 class NerovaProbe;
 class QNetworkAccessManager;
 class QNetworkReply;
+class TradeOutbox;
+class TradeSender;
 
 // The single object behind the exported functions: it owns the worker base,
 // its own reading of the configuration, the network manager of the store
@@ -33,6 +36,7 @@ public:
     // userName and password are the host's UTF-8 texts.
     int Login(const QByteArray &userName, const QByteArray &password);
     int Logout();
+    // From any thread: the trade is in the outbox when this returns.
     int ReportData(const QString &data);
     // NV_Uninit's first half: the workers stop and the host hears nothing
     // more from this core, which may then be destroyed at once or, when the
@@ -49,7 +53,7 @@ public:
     QString storeNumber() const { return m_storeNumber; }
     NerovaBase &base() { return m_base; }
     // The transfer time-out of login and trade requests (30 s unless set).
-    void setRequestTimeout(int milliseconds) { m_requestTimeoutMs = milliseconds; }
+    void setRequestTimeout(int milliseconds);
 
 public slots:
     void TriggerConfUpdated(const QString &strConfFile);
@@ -74,8 +78,10 @@ private:
     void reportTradeTextProblem(const QString &data) const;
     void handleLoginAnswer(QNetworkReply *reply, const QByteArray &body);
     void handleTradeAnswer(const QByteArray &body);
+    void createTradeSender();
 
-    bool m_initialised = false;
+    // Read by NV_ReportData on any thread.
+    std::atomic<bool> m_initialised{false};
     bool m_started = false;
     QString m_loggerName = QStringLiteral("default");
     QString m_serverBase;
@@ -90,6 +96,9 @@ private:
     // destroyed (the face loop joined) before it goes.
     std::unique_ptr<NerovaProbe> m_probe;
     std::unique_ptr<NerovaFace> m_face;
+    // The sender goes before the outbox it sends from.
+    std::unique_ptr<TradeOutbox> m_tradeOutbox;
+    std::unique_ptr<TradeSender> m_trades;
     std::unique_ptr<QSettings> m_settings;
     ConfigWatcher *m_watcher = nullptr;
     QNetworkAccessManager *m_network = nullptr;

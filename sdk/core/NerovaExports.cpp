@@ -120,11 +120,6 @@ int refuseOtherThread()
     return NV_ERR_THREAD;
 }
 
-int reportDataText(const QString &text)
-{
-    return core ? core->ReportData(text) : NV_ERR_NOT_INIT;
-}
-
 } // namespace
 
 extern "C" {
@@ -223,9 +218,10 @@ NV_API int NV_CALL NV_ReportData(const wchar_t *data)
     return guarded(
         [&] {
             const QString text = data ? QString::fromWCharArray(data) : QString();
-            if (forwardedToHostThread([text] { reportDataText(text); }))
-                return NV_OK;
-            return reportDataText(text);
+            // On any thread the trade is kept before the call returns; the
+            // lock keeps the core alive meanwhile.
+            std::lock_guard<std::mutex> lock(coreMutex);
+            return core ? core->ReportData(text) : NV_ERR_NOT_INIT;
         },
         NV_ERR_NOT_INIT);
 }

@@ -29,7 +29,8 @@
  * a face callback, which comes from the library's worker thread, or from
  * any thread of the host) returns 0 at once and runs on the host thread
  * when it next iterates its loop; with no core it returns 6001 (NV_Init:
- * 6003, see there) and NV_Uninit 0.
+ * 6003, see there) and NV_Uninit 0. NV_ReportData is the exception: it
+ * keeps the trade on the calling thread and answers as on the host thread.
  *
  * Texts. Texts handed to a callback are never null: NUL-terminated wide
  * strings (UTF-32 on Linux, where wchar_t has 32 bits) owned by the
@@ -61,7 +62,7 @@ extern "C" {
 #endif
 
 /* Results of the exported functions. */
-#define NV_OK 0                  /* done; for NV_Login and NV_ReportData: the request was sent */
+#define NV_OK 0                  /* done; for NV_Login: the request was sent; NV_ReportData: see there */
 #define NV_ERR_NOT_INIT 6001     /* NV_Init has not succeeded, or NV_Uninit has run */
 #define NV_ERR_INIT 6002         /* NV_Init: a callback is null, or the library could not be set up */
 #define NV_ERR_THREAD 6003       /* NV_Init: called on another thread than the one that loaded the library */
@@ -75,12 +76,25 @@ extern "C" {
 
 /* Codes of the notification callback. */
 #define NV_NOTIFY_TRADE_REFUSED 6109   /* a trade report was refused; text: the server's message */
+/* Trades the store server has not answered wait in the outbox in data/ and
+ * are sent again until it answers (see NV_ReportData). These three come
+ * once per change, never per attempt; their texts are not translated, and
+ * hold the counts in this form: */
+#define NV_NOTIFY_TRADES_HELD 6110     /* trades are held: the server did not answer one (network, time-out,
+                                        * HTTP 408, 429, 5xx, an answer that is not JSON), a 401 ended the
+                                        * session, or trades were left from an earlier run; "held: 3" */
+#define NV_NOTIFY_TRADES_ANSWERED 6111 /* the outbox is empty again: every held trade was answered; "held: 0" */
+#define NV_NOTIFY_TRADE_NOT_KEPT 6112  /* the outbox is full and a trade was not kept (it is lost; an ERROR
+                                        * line says how many); "held: 10000, not kept: 1" */
 #define NV_NOTIFY_CAMERA_READY 6201    /* the face camera is open (repeated at every device check) */
 #define NV_NOTIFY_CAMERA_MISSING 6202  /* the configured camera was not found or did not open */
 #define NV_NOTIFY_PROBE_READY 6203     /* the probe device is open; text "Probe device is ready" */
 #define NV_NOTIFY_PROBE_ERROR 6204     /* the probe device is missing or its link failed; text: the error */
 #define NV_NOTIFY_NETWORK_READY 6206   /* a face-side request succeeded after a network failure */
 #define NV_NOTIFY_NETWORK_ERROR 6207   /* a face-side request failed after the network had been ready */
+#define NV_NOTIFY_CLOUD_QUOTA 6208     /* the cloud face service's quota is used up: no face is searched for
+                                        * Baidu/QuotaPause seconds (once per pause); text: the service's
+                                        * error code and the pause */
 
 /* Session callback: login results and loss of the session. Host thread,
  * except 6106 after a member-service answer, which may come from the worker thread. */
@@ -89,7 +103,7 @@ typedef void(NV_CALL *NV_SessionCallback)(int code, const wchar_t *text);
  * has left the picture. Worker thread. */
 typedef void(NV_CALL *NV_FaceCallback)(const wchar_t *text);
 /* Notification callback: device, network and trade-report notices. Host
- * thread, except 6206 and 6207, which come from the worker thread. */
+ * thread, except 6206, 6207 and 6208, which come from the worker thread. */
 typedef void(NV_CALL *NV_NotifyCallback)(int code, const wchar_t *text);
 
 /* Creates the library's core with the three callbacks (none may be null:
@@ -100,7 +114,10 @@ typedef void(NV_CALL *NV_NotifyCallback)(int code, const wchar_t *text);
  * line on the standard error and in the log. */
 NV_API int NV_CALL NV_Init(NV_SessionCallback sessionCallback, NV_FaceCallback faceCallback,
                            NV_NotifyCallback notifyCallback);
-/* Stops the workers and destroys the core; 0 also when not initialised. */
+/* Stops the workers and destroys the core; 0 also when not initialised.
+ * Trades and a probe upload on their way get one wait of at most 3 s
+ * together for their answers; what is not answered by then stays in data/
+ * and goes out after the next NV_Init and login. */
 NV_API int NV_CALL NV_Uninit(void);
 /* Starts the face and probe workers: 0, 6001, or 6101 without a session. */
 NV_API int NV_CALL NV_Start(void);
@@ -113,9 +130,22 @@ NV_API int NV_CALL NV_Stop(void);
 NV_API int NV_CALL NV_Login(const char *userName, const char *password);
 /* Stops the workers and forgets the session locally: 0 or 6001. */
 NV_API int NV_CALL NV_Logout(void);
-/* Sends a trade report: a JSON object as a NUL-terminated wide string.
- * A null pointer counts as an empty text: the server gets an object with
- * only "mac". 6001 when not initialised, 6101 without a session. */
+/* Reports a trade: a JSON object as a NUL-terminated wide string. A null
+ * pointer counts as an empty text: the server gets an object with only
+ * "mac". 6001 when not initialised, 6101 without a session; may be called
+ * from any thread.
+ * On 0 the trade is in the outbox in data/ (written, not yet synced: a
+ * killed host loses nothing, a power loss at most about the last second)
+ * and goes out from the host's loop, with the session's token then, in the
+ * order reported, each with its own key in the request header
+ * "Idempotency-Key". It stays until the server answers it: accepted, or
+ * refused (6109). A trade not answered is sent again, after 3 s doubling
+ * up to 60 s; after a 401 (6106) it waits for the next login; trades held
+ * when the host ends go out after the next NV_Init and login on the same
+ * installation. Delivery is at least once: a server that must count each
+ * trade once drops repeats by their key. 0 also when the outbox is full
+ * (Server/TradeOutboxMax trades, or 16 MB): that trade is not kept and the
+ * host gets 6112. */
 NV_API int NV_CALL NV_ReportData(const wchar_t *data);
 /* The library's version, "1.0.10": a static text, never null, callable at any time. */
 NV_API const char *NV_CALL NV_GetVersion(void);

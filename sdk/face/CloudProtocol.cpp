@@ -62,8 +62,20 @@ int CloudProtocol::errorCode(const QJsonObject &reply)
     return static_cast<int>(number);
 }
 
+namespace {
+
+// The service's own busy answers: 222901 to 222915 so far.
+bool isServiceBusy(int errorCode)
+{
+    return errorCode >= 222900 && errorCode <= 222999;
+}
+
+} // namespace
+
 CloudProtocol::Step CloudProtocol::stepFor(int errorCode)
 {
+    if (isServiceBusy(errorCode))
+        return Step::RetrySoon;
     switch (errorCode) {
     case 0:
         return Step::Continue;
@@ -71,6 +83,12 @@ CloudProtocol::Step CloudProtocol::stepFor(int errorCode)
     case 110: // access token invalid
     case 111: // access token expired
         return Step::DropToken;
+    case 18: // queries per second over the limit
+        return Step::RetrySoon;
+    case 4:  // the whole account's quota
+    case 17: // the daily quota
+    case 19: // the total quota
+        return Step::PauseCalls;
     default:
         return Step::End;
     }

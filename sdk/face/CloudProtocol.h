@@ -8,8 +8,11 @@
 // indented JSON writes them, and the readings of its replies.
 namespace CloudProtocol {
 
-// What a search or add reply's "error_code" asks of the chain.
-enum class Step { Continue, DropToken, End };
+// What a search or add reply's "error_code" asks of the chain: go on,
+// fetch a new token, end here, try the same request again shortly (too many
+// queries a second, or the service busy), or stop calling the service for
+// a while (a daily or total quota used up).
+enum class Step { Continue, DropToken, End, RetrySoon, PauseCalls };
 
 // The service's answer to a search that matches no one, also for a group
 // without faces yet: the face is a new visitor, like an empty "user_list".

@@ -1,6 +1,8 @@
 #include "NerovaFace.h"
 
+#include "DecoderLog.h"
 #include "FaceDetection.h"
+#include "LogText.h"
 #include "NerovaBase.h"
 #include "TimerPeriod.h"
 #include "nerova.h"
@@ -28,7 +30,30 @@ const int waitStepMs = 10;
 // A token request that fails at once is not repeated sooner than this.
 const int tokenRetryMs = 1000;
 
+// The decoder's lines, made safe like every text from outside.
+void logDecoderLine(DecoderLog::Level level, const QString &line)
+{
+    const NerovaBase *base = NerovaBase::instance();
+    if (!base)
+        return;
+    const QString text = QStringLiteral("Decoder: %1").arg(LogText::safe(line));
+    if (level == DecoderLog::Level::Error)
+        base->logError(text);
+    else
+        base->logTrace(text);
+}
+
 } // namespace
+
+NerovaFace::DecoderLogAttachment::DecoderLogAttachment()
+{
+    DecoderLog::attach(logDecoderLine);
+}
+
+NerovaFace::DecoderLogAttachment::~DecoderLogAttachment()
+{
+    DecoderLog::detach();
+}
 
 // A host may leave without ending the library. The loops still running then
 // are ended before the process takes down what they use: this registry is
@@ -71,6 +96,7 @@ NerovaFace::NerovaFace(QObject *parent)
     , m_base(*NerovaBase::instance())
 {
     RunningWorkers::instance().add(this);
+    m_clock.start();
     LoadClassifiers();
     m_checkTimer = new QTimer(this);
     connect(m_checkTimer, SIGNAL(timeout()), this, SLOT(TriggerCheckDevice()));
@@ -132,6 +158,8 @@ void NerovaFace::EndLoopForExit(int waitMs)
     m_stopRequested = true;
     m_pool.waitForDone(waitMs);
     m_feed.endWithin(waitMs);
+    // A feed still stuck in the decoder may log after the logging has gone.
+    DecoderLog::silence();
 }
 
 // Every host callback here is the last thing the check does.
@@ -212,15 +240,17 @@ void NerovaFace::joinLoop()
 void NerovaFace::StartFace()
 {
     m_loopRunning = true;
-    bool facePresent = false;
+    m_visit.reset();
+    m_gate.reset();
     unsigned run = m_starts;
     while (!m_stopRequested) {
         // A face seen before a stop and start is not told gone after it.
         if (m_starts != run) {
             run = m_starts;
-            facePresent = false;
+            m_visit.reset();
+            m_gate.reset();
         }
-        if (!runPassContained(facePresent)) {
+        if (!runPassContained()) {
             m_loopRunning = false;
             return;
         }
@@ -231,11 +261,11 @@ void NerovaFace::StartFace()
 
 // What a pass throws (OpenCV, memory, or a C++ host throwing from its face
 // callback) is logged, and the loop goes on after its interval.
-bool NerovaFace::runPassContained(bool &facePresent)
+bool NerovaFace::runPassContained()
 {
     QString what;
     try {
-        return runPass(facePresent);
+        return runPass();
     } catch (const std::exception &error) {
         what = QString::fromLocal8Bit(error.what());
     } catch (...) {
@@ -251,8 +281,9 @@ bool NerovaFace::runPassContained(bool &facePresent)
 }
 
 // False when the loop ends without a stop: the camera gave no frame.
-bool NerovaFace::runPass(bool &facePresent)
+bool NerovaFace::runPass()
 {
+    reportCountsWhenDue();
     if (m_feed.state() != CameraFeed::State::Open) {
         wait(closedCameraWaitMs, false);
         return true;
@@ -275,7 +306,7 @@ bool NerovaFace::runPass(bool &facePresent)
     case CameraFeed::Frame::Taken:
         break;
     }
-    runCycle(frame, facePresent);
+    runCycle(frame);
     return true;
 }
 
@@ -288,36 +319,76 @@ void NerovaFace::requestToken()
         wait(static_cast<int>(std::max<qint64>(0, tokenRetryMs - attempt.elapsed())), true);
 }
 
-void NerovaFace::runCycle(const cv::Mat &frame, bool &facePresent)
+void NerovaFace::runCycle(const cv::Mat &frame)
 {
     const auto config = m_base.config();
-    const FaceCycleResult result = m_cycle.run(frame, cycleSettings(*config));
-    if (!result.faceFound) {
-        cycleWithoutFace(frame, facePresent);
+    const VisitTracker::Rules rules = visitRules(*config);
+    const qint64 now = m_clock.elapsed();
+    if (!needsFullCycle(frame, *config, now)) {
+        ++m_counts.cyclesSkipped;
+        cycleWithoutFace(frame, rules, false);
         return;
     }
-    m_base.logTrace(QStringLiteral("Face detected"));
-    if (result.passed) {
-        facePresent = true;
-        m_cloud.SearchFace(result.png.toBase64());
-    } else if (facePresent) {
-        facePresent = false;
-        announceFaceGone();
+    ++m_counts.cyclesRun;
+    const FaceCycleResult result = m_cycle.run(frame, cycleSettings(*config));
+    m_gate.fullCycleDone(result.faceFound, now);
+    if (!result.faceFound) {
+        cycleWithoutFace(frame, rules, config->debugMode);
+        return;
     }
+    ++m_counts.facesSeen;
+    m_base.logTrace(QStringLiteral("Face detected"));
+    if (result.passed)
+        identify(result, rules, now);
+    else if (m_visit.failingFace(result.face, now, rules) == VisitTracker::Step::TellGone)
+        announceFaceGone();
     m_base.logTrace(QStringLiteral("Face result: %1").arg(result.detail));
     waitFaceInterval();
 }
 
-void NerovaFace::cycleWithoutFace(const cv::Mat &frame, bool &facePresent)
+// The motion gate is off in debug mode, where every cycle leaves its
+// picture or its detail text.
+bool NerovaFace::needsFullCycle(const cv::Mat &frame, const NerovaConfig &config, qint64 nowMs)
+{
+    if (!config.motionGate || config.debugMode) {
+        m_gate.reset();
+        return true;
+    }
+    return m_gate.needsFullCycle(frame, nowMs, timerPeriodMs(config.motionGatePeriod));
+}
+
+void NerovaFace::identify(const FaceCycleResult &result, const VisitTracker::Rules &rules, qint64 nowMs)
+{
+    const bool arriving = !m_visit.isPresent();
+    if (m_visit.passingFace(result.face, nowMs, rules) != VisitTracker::Step::Identify)
+        return;
+    if (arriving)
+        ++m_counts.visits;
+    if (m_cloud.SearchFace(result.png.toBase64()) == FaceCloud::Outcome::Reported)
+        m_visit.identified();
+}
+
+void NerovaFace::cycleWithoutFace(const cv::Mat &frame, const VisitTracker::Rules &rules, bool debugPicture)
 {
     wait(noFaceWaitMs, true);
-    if (facePresent) {
-        facePresent = false;
+    if (m_visit.noFace(m_clock.elapsed(), rules) == VisitTracker::Step::TellGone)
         announceFaceGone();
-    }
-    if (m_base.config()->debugMode)
+    if (debugPicture)
         saveDebugPicture(frame);
     waitFaceInterval();
+}
+
+void NerovaFace::reportCountsWhenDue()
+{
+    const qint64 now = m_clock.elapsed();
+    const qint64 periodMs = timerPeriodMs(m_base.config()->statsInterval, 1000);
+    if (now - m_countsSinceMs < periodMs)
+        return;
+    DecoderLog::flush();
+    m_counts.add(m_cloud.takeCounts());
+    m_base.logInfo(m_counts.summary((now - m_countsSinceMs + 500) / 1000));
+    m_counts = FaceWorkerCounts();
+    m_countsSinceMs = now;
 }
 
 void NerovaFace::saveDebugPicture(const cv::Mat &frame)
@@ -382,4 +453,12 @@ FaceCycleSettings NerovaFace::cycleSettings(const NerovaConfig &config)
     settings.brightThreshold = config.faceBrightThreshold;
     settings.debugMode = config.debugMode;
     return settings;
+}
+
+VisitTracker::Rules NerovaFace::visitRules(const NerovaConfig &config)
+{
+    VisitTracker::Rules rules;
+    rules.oncePerVisit = config.oncePerVisit;
+    rules.visitGapMs = timerPeriodMs(config.visitGap);
+    return rules;
 }

@@ -4,7 +4,11 @@
 #include "CascadeSet.h"
 #include "FaceCloud.h"
 #include "FaceCycle.h"
+#include "FaceWorkerCounts.h"
+#include "MotionGate.h"
+#include "VisitTracker.h"
 
+#include <QElapsedTimer>
 #include <QFuture>
 #include <QObject>
 #include <QThreadPool>
@@ -53,16 +57,20 @@ private:
     void joinLoop();
     bool openConfiguredCamera(const NerovaConfig &config);
     void tellOpenFailure();
-    bool runPass(bool &facePresent);
-    bool runPassContained(bool &facePresent);
+    bool runPass();
+    bool runPassContained();
     void requestToken();
-    void runCycle(const cv::Mat &frame, bool &facePresent);
-    void cycleWithoutFace(const cv::Mat &frame, bool &facePresent);
+    void runCycle(const cv::Mat &frame);
+    bool needsFullCycle(const cv::Mat &frame, const NerovaConfig &config, qint64 nowMs);
+    void identify(const FaceCycleResult &result, const VisitTracker::Rules &rules, qint64 nowMs);
+    void cycleWithoutFace(const cv::Mat &frame, const VisitTracker::Rules &rules, bool debugPicture);
+    void reportCountsWhenDue();
     void saveDebugPicture(const cv::Mat &frame);
     void announceFaceGone();
     void wait(int milliseconds, bool endOnStop);
     void waitFaceInterval();
     static FaceCycleSettings cycleSettings(const NerovaConfig &config);
+    static VisitTracker::Rules visitRules(const NerovaConfig &config);
 
     // The base of the core that owns this worker; it outlives the worker.
     NerovaBase &m_base;
@@ -70,12 +78,26 @@ private:
     // Lives as long as the worker: its counters of the face cascades run
     // over the worker's whole life. Used by the loop only.
     FaceCycle m_cycle{m_cascades};
+    // The loop's own, across its runs: the face in view, the scene of the
+    // last cycle without a face, and the counts of the current period.
+    VisitTracker m_visit;
+    MotionGate m_gate;
+    FaceWorkerCounts m_counts;
+    QElapsedTimer m_clock;
+    qint64 m_countsSinceMs = 0;
     std::atomic<bool> m_stopRequested{false};
     std::atomic<bool> m_loopRunning{false};
     // Start() calls so far: a run of the loop that goes on across a stop and
     // a start begins anew.
     std::atomic<unsigned> m_starts{0};
     FaceCloud m_cloud{m_stopRequested};
+    // The video decoder's messages go to the log while the worker lives;
+    // declared before the feed, so it outlives the feed's last message.
+    struct DecoderLogAttachment
+    {
+        DecoderLogAttachment();
+        ~DecoderLogAttachment();
+    } m_decoderLog;
     CameraFeed m_feed;
     // The device check's own: the camera it asked the feed to open, and
     // whether its failure to open has been told since it was last open.

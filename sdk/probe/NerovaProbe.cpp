@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
@@ -61,8 +60,8 @@ NerovaProbe::NerovaProbe()
     connect(m_networkManager, &QNetworkAccessManager::finished, this, &NerovaProbe::TriggerReplyFinished);
     connect(&m_packingPoll, &QTimer::timeout, this, [this] { m_records.collect(); });
     if (!m_records.ownsDataDir())
-        notifyLater(NV_NOTIFY_PROBE_ERROR, tr("Probe records are kept in memory only: %1; run one host program per installation")
-                                               .arg(m_records.ownerProblem()));
+        notifyLater(NV_NOTIFY_PROBE_ERROR,
+                    tr("Probe records are kept in memory only: %1").arg(m_records.ownerProblem()));
 }
 
 // Every record read is in the journal already; an upload whose answer is
@@ -73,18 +72,24 @@ NerovaProbe::~NerovaProbe()
     m_ending = true;
     m_serialPort.disconnect(this);
     m_packingPoll.stop();
-    awaitAnswer();
+    if (!m_answerAwaited)
+        awaitAnswer(QDeadlineTimer(answerWaitMs));
     m_networkManager->disconnect(this);
+}
+
+void NerovaProbe::EndUploads(const QDeadlineTimer &deadline)
+{
+    m_answerAwaited = true;
+    awaitAnswer(deadline);
 }
 
 // The answer comes through events posted to the reply by the network
 // thread: those alone are delivered here, so no host code runs inside.
-void NerovaProbe::awaitAnswer()
+void NerovaProbe::awaitAnswer(const QDeadlineTimer &deadline)
 {
     if (m_upload != Upload::Sending || !m_lastReply)
         return;
     QNetworkReply *reply = m_lastReply;
-    QDeadlineTimer deadline(answerWaitMs);
     while (m_lastReply == reply && !reply->isFinished() && !deadline.hasExpired()) {
         QCoreApplication::sendPostedEvents(reply, 0);
         if (m_lastReply == reply && !reply->isFinished())
@@ -231,21 +236,9 @@ void NerovaProbe::startUpload()
 {
     if (m_ending || m_upload != Upload::Idle || !m_records.hasBatches())
         return;
-    const ProbeRecordStore::Batch &batch = m_records.oldest();
-    auto job = std::make_shared<ProbeUploadJob>();
-    job->records = batch.memory;
-    if (batch.onDisk)
-        job->batchPaths = QStringList{m_records.batchPath(batch.sequence), m_records.journalPath(batch.sequence)};
-    job->maxBytes = m_records.limits().batch;
-    // Another process's data directory is not touched, not even for these.
-    if (m_records.ownsDataDir()) {
-        const qint64 uploadTime = m_records.nextSequence();
-        job->csvPath = m_records.workingPath(uploadTime, ".csv");
-        job->archivePath = m_records.workingPath(uploadTime, ".gz");
-    }
-    job->storeNumber = base().config()->deviceId;
+    const std::shared_ptr<ProbeUploadJob> job = m_records.uploadOfOldest(base().config()->deviceId);
     m_job = job;
-    m_jobSequence = batch.sequence;
+    m_jobSequence = m_records.oldest().sequence;
     m_upload = Upload::Packing;
     m_records.disk().post(ProbeDiskWorker::Task([this, job] {
         job->run();
@@ -272,24 +265,34 @@ void NerovaProbe::packingFinished()
     m_packingPoll.stop();
     for (const QString &path : m_job->unwritten)
         base().logInfo(tr("Failed to open file %1 when report probe data").arg(path));
+    for (const QString &problem : m_job->problems)
+        reportError(problem);
     switch (m_job->outcome) {
     case ProbeUploadJob::Outcome::Ready:
         sendUpload();
         return;
     case ProbeUploadJob::Outcome::Missing:
-        if (isUploadedBatchOldest()) {
-            logDropped(qMax(0, m_records.oldest().records), tr("their batch file is gone"));
-            m_records.removeOldest();
-        }
+        dropUploadedBatch(tr("their batch file is gone"));
         break;
-    case ProbeUploadJob::Outcome::Oversized:
-        setAsideUploadedBatch(tr("too large to send (%1 bytes)").arg(m_job->bytes));
+    case ProbeUploadJob::Outcome::Foreign:
+        dropUploadedBatch(tr("their batch file was replaced by one that is not this library's"));
         break;
     case ProbeUploadJob::Outcome::NoWholeRecord:
-        setAsideUploadedBatch(tr("holds no whole record (%1 bytes)").arg(m_job->bytes));
+        // After the pieces sent, only a cut record is left.
+        if (m_job->offset > 0 && isUploadedBatchOldest()) {
+            reportError(tr("Probe batch ended in a cut record, dropped: 1 (%1 bytes)").arg(m_job->bytes));
+            m_records.removeOldest();
+        } else {
+            setAsideUploadedBatch(tr("holds no whole record (%1 bytes)").arg(m_job->bytes),
+                                  ProbeRecordStore::Folder::Refused);
+        }
+        break;
+    case ProbeUploadJob::Outcome::RecordTooLong:
+        setAsideUploadedBatch(tr("holds a record longer than an upload may carry (%1 bytes)").arg(m_records.limits().batch),
+                              ProbeRecordStore::Folder::Oversized);
         break;
     case ProbeUploadJob::Outcome::Failed:
-        base().logInfo(tr("Failed to open file %1 when report probe data").arg(m_job->archivePath));
+        base().logInfo(tr("Failed to open file %1 when report probe data").arg(m_job->archiveName));
         m_job.reset();
         m_upload = Upload::Idle;
         return;
@@ -299,12 +302,20 @@ void NerovaProbe::packingFinished()
     startUploadLater();
 }
 
-void NerovaProbe::setAsideUploadedBatch(const QString &reason)
+void NerovaProbe::setAsideUploadedBatch(const QString &reason, ProbeRecordStore::Folder folder)
 {
     if (!isUploadedBatchOldest())
         return;
-    m_records.setAsideOldest(reason);
+    m_records.setAsideOldest(reason, folder);
     notifySetAside(reason);
+}
+
+void NerovaProbe::dropUploadedBatch(const QString &reason)
+{
+    if (!isUploadedBatchOldest())
+        return;
+    logDropped(m_records.oldest().records.value_or(0), reason);
+    m_records.forgetOldest();
 }
 
 void NerovaProbe::notifySetAside(const QString &reason)
@@ -323,16 +334,8 @@ void NerovaProbe::sendUpload()
     m_lastReply = StoreRequest::post(*m_networkManager, request, m_job->body);
     m_job->body.clear();
     m_upload = Upload::Sending;
-    removeWorkingFiles();
-}
-
-// The CSV file, then the archive; the batch itself stays until accepted.
-void NerovaProbe::removeWorkingFiles() const
-{
-    if (m_job->csvPath.isEmpty())
-        return;
-    QFile::remove(m_job->csvPath);
-    QFile::remove(m_job->archivePath);
+    // The batch itself stays until accepted.
+    m_records.removeWorkingFiles(*m_job);
 }
 
 // Only an answer with "state" 0 takes the records off the disk; a server
@@ -374,7 +377,7 @@ void NerovaProbe::TriggerReplyFinished(QNetworkReply *reply)
 
 void NerovaProbe::finishUpload(Verdict verdict, const QString &failure)
 {
-    m_job.reset();
+    const std::shared_ptr<ProbeUploadJob> job = std::move(m_job);
     m_upload = Upload::Idle;
     m_records.collect();
     if (!failure.isEmpty())
@@ -383,14 +386,17 @@ void NerovaProbe::finishUpload(Verdict verdict, const QString &failure)
         return;
     bool goOn = false;
     if (verdict == Verdict::Accepted) {
-        m_records.removeOldest();
+        if (job)
+            m_records.acceptOldest(*job);
+        else
+            m_records.removeOldest();
         goOn = true;
     } else if (verdict == Verdict::Refused && m_records.refuseOldest()) {
         notifySetAside(tr("refused by the server %1 times in a row").arg(m_records.limits().refusals));
         goOn = true;
     }
-    // Batches held from earlier go out without waiting for the next
-    // interval; records read since this one started wait for it, or a
+    // Batches held from earlier (and the next piece of a batch larger than
+    // one upload) go out without waiting for the next interval; records read since this one started wait for it, or a
     // steady stream of lines would keep an upload going all the time.
     if (goOn && m_reportTimer.isActive())
         startUpload();

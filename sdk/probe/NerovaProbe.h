@@ -3,6 +3,7 @@
 #include "ProbeLineReader.h"
 #include "ProbeRecordStore.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QTimer>
@@ -35,8 +36,11 @@ public:
     // The transfer time-out of an upload (30 s unless set).
     void setRequestTimeout(int milliseconds) { m_requestTimeoutMs = milliseconds; }
 
-    // How long NV_Uninit waits for the answer to an upload under way.
+    // How long the end waits for the answer to an upload under way, unless
+    // EndUploads() has waited already.
     static constexpr int answerWaitMs = 3000;
+    // Lets the answer to an upload under way come in until the deadline.
+    void EndUploads(const QDeadlineTimer &deadline);
 
 public slots:
     void TriggerSerialReadReady();
@@ -57,14 +61,14 @@ private:
     void startUploadLater();
     void packingFinished();
     void sendUpload();
-    void removeWorkingFiles() const;
     bool isUploadedBatchOldest() const;
     Verdict verdictOf(QNetworkReply *reply, QString *failure) const;
     void finishUpload(Verdict verdict, const QString &failure);
-    void setAsideUploadedBatch(const QString &reason);
+    void setAsideUploadedBatch(const QString &reason, ProbeRecordStore::Folder folder);
+    void dropUploadedBatch(const QString &reason);
     void notifySetAside(const QString &reason);
     void logDropped(int records, const QString &where) const;
-    void awaitAnswer();
+    void awaitAnswer(const QDeadlineTimer &deadline);
 
     ProbeLineReader m_lineReader;
     ProbeRecordStore m_records;
@@ -84,4 +88,5 @@ private:
     // check that opens reports it once.
     bool m_opening = false;
     bool m_ending = false;
+    bool m_answerAwaited = false;
 };

@@ -1,11 +1,6 @@
 #include "ProbeDiskWorker.h"
 
-#include <QFile>
-
 #include <chrono>
-#include <fcntl.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
 
 namespace {
 
@@ -13,8 +8,8 @@ constexpr auto syncPeriod = std::chrono::seconds(1);
 
 } // namespace
 
-ProbeDiskWorker::ProbeDiskWorker(const QString &dataDir, qint64 reserveBytes)
-    : m_dataDir(QFile::encodeName(dataDir)), m_reserveBytes(reserveBytes), m_thread([this] { run(); })
+ProbeDiskWorker::ProbeDiskWorker(std::function<qint64()> freeBytes, qint64 reserveBytes)
+    : m_freeBytes(std::move(freeBytes)), m_reserveBytes(reserveBytes), m_thread([this] { run(); })
 {
 }
 
@@ -62,11 +57,10 @@ bool ProbeDiskWorker::isIdle() const
     return m_tasks.empty() && !m_busy;
 }
 
-void ProbeDiskWorker::setJournal(const QString &path)
+void ProbeDiskWorker::setJournal(std::shared_ptr<const FileHandle> journal)
 {
-    const QByteArray name = QFile::encodeName(path);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_journal = name;
+    m_journal = std::move(journal);
 }
 
 void ProbeDiskWorker::run()
@@ -103,19 +97,13 @@ void ProbeDiskWorker::run()
 // this thread still runs.
 void ProbeDiskWorker::tick()
 {
-    QByteArray journal;
+    std::shared_ptr<const FileHandle> journal;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         journal = m_journal;
     }
-    if (m_dirty.exchange(false) && !journal.isEmpty()) {
-        const int fd = ::open(journal.constData(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::fdatasync(fd);
-            ::close(fd);
-        }
-    }
-    struct statvfs volume {};
-    if (::statvfs(m_dataDir.constData(), &volume) == 0)
-        m_lowOnSpace = static_cast<qint64>(volume.f_bavail) * static_cast<qint64>(volume.f_frsize) < m_reserveBytes;
+    if (m_dirty.exchange(false) && journal)
+        journal->syncData();
+    const qint64 free = m_freeBytes ? m_freeBytes() : -1;
+    m_lowOnSpace = free >= 0 && free < m_reserveBytes;
 }

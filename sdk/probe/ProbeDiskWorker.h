@@ -1,12 +1,14 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include "FileHandle.h"
+
+#include <QtGlobal>
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -15,7 +17,8 @@
 // was asked for, so that the host thread never waits for a disk sync:
 // sealing journals, deleting accepted batches, packing uploads. Besides
 // the tasks it syncs the open journal at most once a second while it has
-// unsynced bytes, and looks at the free space of the file system.
+// unsynced bytes, and looks at the free space of the file system (through
+// freeBytes, -1 when unknown).
 //
 // A task may hand back a continuation; the owner runs those on its own
 // thread with runFinished().
@@ -25,7 +28,7 @@ public:
     using Continuation = std::function<void()>;
     using Task = std::function<Continuation()>;
 
-    ProbeDiskWorker(const QString &dataDir, qint64 reserveBytes);
+    ProbeDiskWorker(std::function<qint64()> freeBytes, qint64 reserveBytes);
     // Runs what is still queued, then ends.
     ~ProbeDiskWorker();
     ProbeDiskWorker(const ProbeDiskWorker &) = delete;
@@ -38,9 +41,9 @@ public:
     // True once every task posted so far has run (for tests and benches).
     bool isIdle() const;
 
-    // The journal that the periodic sync keeps on disk ("" for none), and
-    // that it has bytes not yet synced.
-    void setJournal(const QString &path);
+    // The journal that the periodic sync keeps on disk (none for null),
+    // and that it has bytes not yet synced.
+    void setJournal(std::shared_ptr<const FileHandle> journal);
     void markJournalDirty() { m_dirty = true; }
     // Free space below the reserve, as last seen (once a second).
     bool isLowOnSpace() const { return m_lowOnSpace; }
@@ -49,13 +52,13 @@ private:
     void run();
     void tick();
 
-    QByteArray m_dataDir; // file-system names, encoded once
+    std::function<qint64()> m_freeBytes;
     qint64 m_reserveBytes;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Task> m_tasks;
     std::vector<Continuation> m_finished;
-    QByteArray m_journal;
+    std::shared_ptr<const FileHandle> m_journal;
     bool m_stopping = false;
     bool m_busy = false;
     std::atomic<bool> m_dirty{false};

@@ -1,5 +1,7 @@
 #include "ProbeLineReader.h"
 
+#include "ProbeRecordFormat.h"
+
 namespace {
 
 const char lineEnd[] = "\r\n";
@@ -14,14 +16,12 @@ ProbeLineReader::Result ProbeLineReader::feed(const QByteArray &chunk, qint64 st
     // A CR left at the end of the previous read may pair with an LF here.
     const int searchFrom = qMax(0, m_pending.size() - 1);
     m_pending.append(chunk);
-    const QByteArray stamp = '|' + QByteArray::number(stampMs) + lineEnd;
     int lineStart = 0;
     for (int end = m_pending.indexOf(lineEnd, searchFrom); end >= 0; end = m_pending.indexOf(lineEnd, lineStart)) {
         if (m_skippingLongLine) {
             m_skippingLongLine = false;
         } else {
-            result.records.append(m_pending.constData() + lineStart, end - lineStart);
-            result.records.append(stamp);
+            ProbeRecordFormat::append(&result.records, m_pending.constData() + lineStart, end - lineStart, stampMs);
             ++result.lines;
         }
         lineStart = end + 2;

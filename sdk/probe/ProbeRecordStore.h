@@ -1,24 +1,26 @@
 #pragma once
 
-#include "ProbeDataLock.h"
+#include "DataDirectory.h"
 #include "ProbeDiskWorker.h"
 
 #include <QByteArray>
 #include <QString>
 
-class QFileInfo;
-
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
+
+struct ProbeUploadJob;
 
 // The bounds of the probe record store, in bytes.
 struct ProbeStoreLimits
 {
     qint64 memory = 16 * 1024 * 1024;
-    qint64 disk = 256 * 1024 * 1024;
+    qint64 disk = 256 * 1024 * 1024; // held batches, the journal and the folders of set-aside batches
     qint64 reserve = 16 * 1024;      // free space left to the rest of the system
-    qint64 batch = 16 * 1024 * 1024; // a journal is cut there; a larger batch file is set aside
+    qint64 batch = 16 * 1024 * 1024; // the most one upload carries; a journal is cut before it
     int refusals = 3;                // in a row, before a batch is set aside
 };
 
@@ -26,27 +28,11 @@ struct ProbeStoreLimits
 // killed host, a power loss, a full disk or a server that refuses one
 // batch for ever loses none of them.
 //
-// On disk, in the data directory (N is a sequence number: the wall clock
-// in milliseconds, or one more than the last name when the clock has gone
-// back; never negative, so names are unique and sort in reading order):
-//
-//   .probe.lock       held (flock) by the one process that owns the files
-//   N.journal         records read since the last interval, appended as
-//                     read ("line|ms\r\n" each) and synced about once a
-//                     second; a power loss may leave a cut last record,
-//                     which the next start drops
-//   N.batch           a journal cut at an interval (synced, then renamed),
-//                     or records written under a temporary name N.batch.tmp,
-//                     synced and renamed; waits for the server to accept it
-//   refused/N.batch   a batch the server refused again and again, kept for
-//                     an operator and counted in the disk bound
-//   oversized/NAME    a batch too large to send, kept for an operator
-//   T.csv, T.gz       the working files of one upload, named by its time
-//                     (a name as above): the batch's records (a second link
-//                     to the batch file where it can be) and their gzip
-//                     archive; deleted after each attempt, and any found at
-//                     start are left over from a killed run (a lone T.csv,
-//                     with one link, is a batch kept by an earlier version)
+// Files: the journals, batches, working files and set-aside folders of
+// data/, named and kept by the rules of DataDirectory (its header). This
+// class holds the policy: which batch goes next, what is dropped at a
+// bound, what is set aside; the system calls are VerifiedDirectory's and
+// the framing ProbeRecordFormat's.
 //
 // Records the disk cannot take (full, unwritable, below the free-space
 // reserve, or owned by another process) wait in memory, in order after
@@ -58,15 +44,27 @@ class ProbeRecordStore
 {
 public:
     using Limits = ProbeStoreLimits;
+    using Kind = DataDirectory::Kind;
+    using Folder = DataDirectory::Folder;
 
     struct Batch
     {
+        enum class State {
+            Sealing,  // its journal is being synced and renamed; its records are in memory too
+            OnDisk,   // in its file, read from there when it goes out
+            InMemory  // the disk could not keep it
+        };
+
         qint64 sequence = 0;
-        QByteArray memory; // its records while they are not (known to be) on disk
-        qint64 bytes = 0;
-        int records = -1; // -1: not counted (found on disk at start)
-        bool onDisk = false;
+        State state = State::InMemory;
+        FileId file;        // its file, while it has one
+        QByteArray memory;  // its records, while Sealing or InMemory
+        qint64 bytes = 0;   // its size (a file's as found)
+        qint64 sent = 0;    // of its first bytes, how many the server has accepted
+        std::optional<int> records; // unknown for a file found at start
         int refusals = 0;
+
+        bool isOnDisk() const { return state != State::InMemory; }
     };
 
     using ErrorSink = std::function<void(const QString &)>;
@@ -78,11 +76,12 @@ public:
     ProbeRecordStore(const ProbeRecordStore &) = delete;
     ProbeRecordStore &operator=(const ProbeRecordStore &) = delete;
 
-    QString dataDir() const { return m_dataDir; }
+    QString dataDir() const { return m_data->path(); }
     const Limits &limits() const { return m_limits; }
-    // Non-empty when another process owns data/: nothing there is touched.
-    QString ownerProblem() const { return m_lock.problem(); }
-    bool ownsDataDir() const { return m_lock.isHeld(); }
+    // Non-empty when another process owns data/ (or it is not usable):
+    // nothing there is touched.
+    QString ownerProblem() const { return m_ownerProblem; }
+    bool ownsDataDir() const { return m_claimed && m_data->isOwned(); }
 
     // Appends whole records to the journal; returns how many of the oldest
     // records in memory were dropped.
@@ -94,61 +93,90 @@ public:
     bool hasBatches() const { return !m_batches.empty(); }
     size_t batchCount() const { return m_batches.size(); }
     const Batch &oldest() const { return m_batches.front(); }
-    // The oldest batch was accepted: it leaves the disk.
+    // An upload of the oldest batch's next piece (its first unsent whole
+    // records, at most a batch size), to run on the disk worker.
+    std::shared_ptr<ProbeUploadJob> uploadOfOldest(const QString &storeNumber);
+    // The server accepted the piece that job carried: the batch leaves the
+    // disk once its last piece has been accepted.
+    void acceptOldest(const ProbeUploadJob &job);
+    // The oldest batch is gone (its file missing or not its own): it
+    // leaves the list, its files are left alone.
+    void forgetOldest();
+    // The oldest batch was accepted whole: it leaves the disk.
     void removeOldest();
     // The oldest batch was refused by the server; true when that was one
     // time too many and it has been set aside.
     bool refuseOldest();
-    // The oldest batch cannot be sent (too large, or unreadable): set aside.
-    void setAsideOldest(const QString &reason);
+    // The oldest batch cannot be sent: set aside into the folder.
+    void setAsideOldest(const QString &reason, Folder folder = Folder::Refused);
+    // Deletes the working files of an upload.
+    void removeWorkingFiles(const ProbeUploadJob &job);
 
-    // A new file name stamp: the clock's milliseconds, or one more than the
-    // last one handed out.
+    // A new file number: the clock's milliseconds, or one more than the
+    // last one used.
     qint64 nextSequence();
-    // The name after last at this clock reading: never negative, always
-    // more than last.
-    static qint64 sequenceAfter(qint64 last, qint64 clockMs);
-    QString journalPath(qint64 sequence) const;
-    QString batchPath(qint64 sequence) const;
-    QString workingPath(qint64 stamp, const char *suffix) const;
+    static qint64 sequenceAfter(qint64 last, qint64 clockMs) { return DataDirectory::numberAfter(last, clockMs); }
+    QString filePath(Kind kind, qint64 sequence) const;
+    QString batchPath(qint64 sequence) const { return filePath(Kind::Batch, sequence); }
 
     ProbeDiskWorker &disk() { return *m_disk; }
     // Runs what finished file work hands back (call often on this thread).
     void collect() { m_disk->runFinished(); }
 
-    static int countRecords(const QByteArray &records);
-
 private:
+    // A batch set aside, in refused/ or oversized/ (or left in data/ when
+    // its folder cannot be used); counted in the disk bound.
+    struct AsideFile
+    {
+        std::optional<Folder> folder;
+        QString name;
+        qint64 sequence = 0;
+        qint64 bytes = 0;
+        FileId file;
+    };
+
+    std::shared_ptr<const VerifiedDirectory> files() const;
     void recover();
-    static Batch diskBatch(qint64 sequence, qint64 bytes);
-    void setAsideAtStart(const QFileInfo &entry);
-    void recoverJournal(qint64 sequence, qint64 bytes);
-    void adoptLegacyBatch(const QString &name, qint64 sequence, qint64 bytes);
+    void recoverEntry(const VerifiedDirectory::Entry &entry, const DataDirectory::Name &name);
+    void recoverFolder(Folder folder);
+    void recoverJournal(qint64 sequence, qint64 bytes, FileId file);
+    void adoptLegacyBatch(qint64 sequence, qint64 bytes, FileId file);
+    void removeLeftover(const QString &name, FileId file);
+    void reportForeign(const QString &path, const VerifiedDirectory::Status &status) const;
+    void keepInMemoryBatches();
     bool openJournal();
     void closeJournal();
     bool writeJournal(const QByteArray &records);
+    int appendToJournal(const QByteArray &records);
     void sealJournal();
+    void sealed(qint64 sequence, bool onDisk);
     // Takes the oldest batch out of the list and out of the memory count.
     Batch takeOldest();
     void keepMemoryBatch();
-    void sealed(qint64 sequence, bool ok);
     int dropOverMemoryLimit();
     int dropOverDiskLimit();
-    void removeBatchFiles(qint64 sequence);
-    void moveAside(const Batch &batch, const QString &folder, const QString &reason);
+    int dropBatch(const Batch &batch);
+    void dropAside(const AsideFile &aside);
+    void removeBatchFiles(qint64 sequence, FileId file);
+    void moveAside(const Batch &batch, Folder folder, const QString &reason);
+    void asideDone(qint64 sequence, std::optional<Folder> folder, const QString &name, FileId file);
     void reportError(const QString &text) const;
     qint64 diskBytes() const;
+    QStringList namesOf(qint64 sequence) const;
 
-    QString m_dataDir;
+    std::shared_ptr<DataDirectory> m_data;
+    bool m_claimed = false;
+    QString m_ownerProblem;
     Limits m_limits;
     ErrorSink m_errors;
-    ProbeDataLock m_lock;
     std::unique_ptr<ProbeDiskWorker> m_disk;
     std::deque<Batch> m_batches;
+    std::vector<AsideFile> m_aside; // oldest first
     qint64 m_lastSequence = -1;
     // The open journal.
-    int m_journalFd = -1;
+    std::shared_ptr<const FileHandle> m_journal;
     qint64 m_journalSequence = -1;
+    FileId m_journalFile;
     qint64 m_journalBytes = 0;
     QByteArray m_journalCopy; // its records, until they are sealed on disk
     int m_journalRecords = 0;
@@ -156,6 +184,5 @@ private:
     // Records the journal could not take, in order after it.
     QByteArray m_unjournaled;
     qint64 m_memoryBytes = 0; // m_unjournaled plus batches held in memory
-    qint64 m_asideBytes = 0;
     qint64 m_lastJournalFailureMs = -1;
 };

@@ -43,6 +43,12 @@ void expectDefaults(const NerovaConfig &c)
     EXPECT_TRUE(c.faceRightEye);
     EXPECT_TRUE(c.faceNose);
     EXPECT_TRUE(c.faceMouth);
+    EXPECT_FALSE(c.oncePerVisit);
+    EXPECT_EQ(c.visitGap, 10);
+    EXPECT_TRUE(c.motionGate);
+    EXPECT_EQ(c.motionGatePeriod, 60);
+    EXPECT_EQ(c.statsInterval, 3600);
+    EXPECT_EQ(c.quotaPause, 3600);
     EXPECT_EQ(c.baiduThreshold, 80);
     EXPECT_EQ(c.baiduSearchQuality, "NONE");
     EXPECT_EQ(c.baiduRegisterQuality, "NORMAL");
@@ -90,8 +96,9 @@ TEST(NerovaConfigDefaults, EveryKeyIsReadFromItsSection)
         "[Face]\nFaceEnabled=false\nFaceDevice=vid_046d&pid_0825&mi_00#1-2\nFaceInterval=2\n"
         "FaceThreshold=61\nFaceBlurEnabled=true\nFaceBlurThreshold=62\nFaceBrightEnabled=true\n"
         "FaceBrightThreshold=63\nFaceLeftEye=false\nFaceRightEye=false\nFaceNose=false\nFaceMouth=false\n"
+        "OncePerVisit=true\nVisitGap=4\nMotionGate=false\nMotionGatePeriod=9\nStatsInterval=30\n"
         "[Baidu]\nFaceTokenServer=https://t/token\nFaceSearchUrl=https://t/search\nFaceAddUrl=https://t/add\n"
-        "BaiduGroup=store\nBaiduThreshold=64\nBaiduSearchQuality=LOW\nBaiduRegisterQuality=HIGH\n");
+        "BaiduGroup=store\nBaiduThreshold=64\nBaiduSearchQuality=LOW\nBaiduRegisterQuality=HIGH\nQuotaPause=120\n");
     EXPECT_EQ(c.deviceId, "S-17");
     EXPECT_EQ(c.checkDeviceInterval, 4);
     EXPECT_TRUE(c.proxyEnabled);
@@ -110,6 +117,12 @@ TEST(NerovaConfigDefaults, EveryKeyIsReadFromItsSection)
     EXPECT_TRUE(c.faceBrightEnabled);
     EXPECT_EQ(c.faceBrightThreshold, 63);
     EXPECT_FALSE(c.faceLeftEye || c.faceRightEye || c.faceNose || c.faceMouth);
+    EXPECT_TRUE(c.oncePerVisit);
+    EXPECT_EQ(c.visitGap, 4);
+    EXPECT_FALSE(c.motionGate);
+    EXPECT_EQ(c.motionGatePeriod, 9);
+    EXPECT_EQ(c.statsInterval, 30);
+    EXPECT_EQ(c.quotaPause, 120);
     EXPECT_EQ(c.faceTokenServer, "https://t/token");
     EXPECT_EQ(c.faceSearchUrl, "https://t/search");
     EXPECT_EQ(c.faceAddUrl, "https://t/add");

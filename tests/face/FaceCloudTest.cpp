@@ -5,7 +5,9 @@
 #include "CloudFixture.h"
 #include "FaceCloud.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
+#include <QThread>
 #include <QJsonObject>
 
 namespace {
@@ -134,7 +136,7 @@ TEST_F(FaceCloudTest, ScoreAtTheThresholdIsAKnownVisitor)
 TEST_F(FaceCloudTest, RefusedTokensAreDroppedOtherCodesEndTheChain)
 {
     startCore();
-    for (int code : {100, 110, 111, 223105, 17}) {
+    for (int code : {100, 110, 111, 223105, 216100}) {
         SCOPED_TRACE(code);
         queueSearch(FakeFaceCloud::errorReply(code));
         const bool dropped = code == 100 || code == 110 || code == 111;
@@ -160,6 +162,54 @@ TEST_F(FaceCloudTest, RefusedTokensAreDroppedOtherCodesEndTheChain)
     EXPECT_EQ(requestsTo(store, "/user"), 0u);
     EXPECT_TRUE(callsOf("face").isEmpty());
     EXPECT_TRUE(callsOf("notify").isEmpty());
+}
+
+// The service's limits: "too many queries" (18) and "busy" (2229xx) send
+// the same face again after a pause, at most twice; a used-up quota (17,
+// 19) stops the searches for Baidu/QuotaPause with one ERROR line and one
+// notice per pause, and the faces meanwhile are counted, not searched.
+TEST_F(FaceCloudTest, LimitAnswersRetryTheFaceOrPauseTheSearches)
+{
+    startCore("QuotaPause=1\n");
+    queueSearch(FakeFaceCloud::errorReply(18));
+    queueSearch(FakeFaceCloud::errorReply(222901));
+    queueSearch(FakeFaceCloud::searchReply("known-7", 95));
+    for (int i = 0; i < 3; ++i)
+        queueSearch(FakeFaceCloud::errorReply(222902));
+    queueSearch(FakeFaceCloud::errorReply(17));
+    queueSearch(FakeFaceCloud::errorReply(19));
+    FaceWorkerCounts counts;
+    withFaceCloud([&](FaceCloud &faceCloud) {
+        faceCloud.RequestToken();
+        QElapsedTimer retried;
+        retried.start();
+        EXPECT_EQ(faceCloud.SearchFace(faceImage), FaceCloud::Outcome::Reported);
+        EXPECT_GE(retried.elapsed(), 2 * FaceCloud::busyPauseMs - 100);
+        EXPECT_EQ(faceCloud.SearchFace(faceImage), FaceCloud::Outcome::NotReported) << "busy three times";
+        EXPECT_EQ(requestsTo(cloud, FakeFaceCloud::searchPath), 6u);
+
+        EXPECT_EQ(faceCloud.SearchFace(faceImage), FaceCloud::Outcome::Paused);
+        EXPECT_EQ(faceCloud.SearchFace(faceImage), FaceCloud::Outcome::Paused);
+        EXPECT_EQ(requestsTo(cloud, FakeFaceCloud::searchPath), 7u) << "nothing sent during the pause";
+        QThread::msleep(1100);
+        EXPECT_EQ(faceCloud.SearchFace(faceImage), FaceCloud::Outcome::Paused) << "the quota again";
+        EXPECT_EQ(requestsTo(cloud, FakeFaceCloud::searchPath), 8u);
+        counts = faceCloud.takeCounts();
+    });
+    for (const auto &search : cloud.requestsTo(FakeFaceCloud::searchPath))
+        EXPECT_NE(search.body.find(faceImage.toStdString()), std::string::npos);
+    EXPECT_EQ(visitors().size(), 1);
+    EXPECT_EQ(counts.searches, 8);
+    EXPECT_EQ(counts.notSearched, 1);
+    EXPECT_EQ(counts.reports, 1);
+    const std::map<int, int> errors{{17, 1}, {18, 1}, {19, 1}, {222901, 1}, {222902, 3}};
+    EXPECT_EQ(counts.cloudErrors, errors);
+    QStringList notices;
+    for (const CloudHostCall &call : callsOf("notify"))
+        notices << QString::number(call.code) + " " + call.text;
+    EXPECT_EQ(notices, QStringList({"6208 Cloud face service quota used up (error 17): no face is searched for 1 s",
+                                    "6208 Cloud face service quota used up (error 19): no face is searched for 1 s"}));
+    EXPECT_EQ(log().count("ERROR root - The cloud face service's quota is used up"), 2) << log().toStdString();
 }
 
 // One chain may serve successive runs of the loop on different threads of

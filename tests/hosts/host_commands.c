@@ -389,6 +389,30 @@ static int init_on_other_thread(const NerovaApi *api)
     return call.result;
 }
 
+typedef struct OtherThreadReport {
+    const NerovaApi *api;
+    const wchar_t *data;
+    int result;
+} OtherThreadReport;
+
+static void *report_there(void *data)
+{
+    OtherThreadReport *call = data;
+    call->result = call->api->reportData(call->data);
+    return NULL;
+}
+
+/* NV_ReportData on a thread of its own, which the host waits for. */
+static int report_on_other_thread(const NerovaApi *api, const wchar_t *data)
+{
+    OtherThreadReport call = {api, data, -1};
+    pthread_t thread;
+    if (!data || pthread_create(&thread, NULL, report_there, &call) != 0)
+        return -1;
+    pthread_join(thread, NULL);
+    return call.result;
+}
+
 static int run_export(HostSession *session, const char *command, char *argument, long *result)
 {
     const NerovaApi *api = &session->api;
@@ -422,6 +446,10 @@ static int run_export(HostSession *session, const char *command, char *argument,
     } else if (!strcmp(command, "report")) {
         wchar_t *data = wide_copy(argument);
         *result = data ? api->reportData(data) : -1;
+        free(data);
+    } else if (!strcmp(command, "report-thread")) {
+        wchar_t *data = wide_copy(argument);
+        *result = report_on_other_thread(api, data);
         free(data);
     } else
         return 0;

@@ -18,6 +18,7 @@
  *   login <user> <password>          NV_Login with UTF-8 texts
  *   login-null | login-blank         NV_Login(NULL, NULL) | NV_Login(" ", "\t ")
  *   report <json> | report-null      NV_ReportData with the text as a wide string | NULL
+ *   report-thread <json>             NV_ReportData on a new thread, which the host joins
  *   version                          NV_GetVersion
  *   dlclose | dlopen                 drop | take again the host's handle on the library
  *   pause <ms>                       sleep without iterating the loop

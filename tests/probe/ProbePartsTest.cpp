@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -147,25 +148,33 @@ TEST(ProbeRecordStoreTest, JournalOnDiskAtOnceBatchesAtEachCutOneOwner)
     EXPECT_EQ(settledNames(*store).size(), 1);
     EXPECT_EQ(readFile(store->batchPath(store->oldest().sequence)), "d|4\r\n");
 
-    // A journal that reaches the batch size is cut at once; once sealed,
-    // its batch lets go of its copy in memory at the next record.
+    // A journal is cut before it would pass the batch size, so every batch
+    // fits one upload; one read of many records is spread over journals.
+    // Once sealed, a batch lets go of its copy in memory at the next record.
     ProbeStoreLimits small;
-    small.batch = 16;
+    small.batch = 30;
     ProbeRecordStore cutting(dir.path() + "/cutting", small);
     cutting.append("0123456789|1\r\n");
-    cutting.append("abcdefghij|2\r\n");
+    cutting.append("abcdefghij|2\r\nABCDEFGHIJ|2\r\n");
     ASSERT_EQ(cutting.batchCount(), 1u);
-    EXPECT_EQ(cutting.oldest().memory.size(), 28);
+    EXPECT_EQ(cutting.oldest().memory, "0123456789|1\r\nabcdefghij|2\r\n");
+    EXPECT_EQ(cutting.oldest().state, ProbeRecordStore::Batch::State::Sealing);
     waitForDisk(cutting);
     cutting.append("k|3\r\n");
+    EXPECT_EQ(cutting.oldest().state, ProbeRecordStore::Batch::State::OnDisk);
     EXPECT_TRUE(cutting.oldest().memory.isEmpty());
     EXPECT_EQ(readFile(cutting.batchPath(cutting.oldest().sequence)), "0123456789|1\r\nabcdefghij|2\r\n");
+    cutting.cut();
+    ASSERT_EQ(cutting.batchCount(), 2u);
+    EXPECT_EQ(cutting.oldest().bytes, 28);
+    EXPECT_EQ(settledNames(cutting).size(), 2);
 }
 
 // What a killed run leaves: a journal cut in its last record, a batch, a
-// batch of the earlier version, working files, a batch too large; and
-// foreign files. Names stay in reading order when the clock is behind the
-// last one.
+// batch of the earlier version, working files, a batch larger than one
+// upload; and foreign files, some under the store's names (a link, a
+// FIFO, a second name of a file elsewhere), which are left as they are.
+// Names stay in reading order when the clock is behind the last one.
 TEST(ProbeRecordStoreTest, AStartAfterAKillRecoversEveryWholeRecord)
 {
     QTemporaryDir dir;
@@ -181,18 +190,28 @@ TEST(ProbeRecordStoreTest, AStartAfterAKillRecoversEveryWholeRecord)
     ASSERT_EQ(::link(QFile::encodeName(data + "/300.batch"), QFile::encodeName(data + "/500.csv")), 0);
     writeFile(data + "/500.gz", "stale");
     writeFile(data + "/notes.csv", "foreign");
-    writeFile(data + "/250.batch", QByteArray(70, 'o') + "|1\r\n"); // larger than a batch may be
+    writeFile(data + "/007.batch", "not a name the store writes|1\r\n");
+    writeFile(data + "/250.batch", QByteArray(70, 'o') + "|1\r\n"); // larger than one upload
     writeFile(data + "/big.log", QByteArray(4096, 'f'));
+    writeFile(dir.path() + "/outside", "the host's own|1\r\n");
+    ASSERT_TRUE(QFile::link(dir.path() + "/outside", data + "/600.journal"));
+    ASSERT_EQ(::link(QFile::encodeName(dir.path() + "/outside"), QFile::encodeName(data + "/610.csv")), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(data + "/620.batch").constData(), 0600), 0);
     StoreErrors errors;
     ProbeStoreLimits limits;
     limits.batch = 64;
     limits.disk = 4096;
     ProbeRecordStore store(data, limits, errors.sink());
-    EXPECT_EQ(settledNames(store),
-              (QStringList{QString("%1.batch").arg(future), "200.batch", "300.batch", "400.batch", "big.log", "notes.csv"}));
-    EXPECT_EQ(namesIn(data + "/oversized"), QStringList{"250.batch"});
-    EXPECT_TRUE(errors.all().contains("Probe batch too large to send (74 bytes), moved aside to")) << errors.all().toStdString();
+    EXPECT_EQ(settledNames(store), (QStringList{"007.batch", QString("%1.batch").arg(future), "200.batch", "250.batch", "300.batch",
+                                                "400.batch", "600.journal", "610.csv", "big.log", "notes.csv"}));
+    EXPECT_TRUE(QFileInfo::exists(data + "/620.batch"));
+    EXPECT_FALSE(QDir(data + "/oversized").exists());
     EXPECT_EQ(readFile(data + "/400.batch"), "j1|2\r\nj2|2\r\n");
+    EXPECT_EQ(readFile(dir.path() + "/outside"), "the host's own|1\r\n");
+    for (const char *foreign : {"600.journal is a symbolic link", "620.batch is not a regular file",
+                                "610.csv has other names (hard links) than the one this program gave it"})
+        EXPECT_TRUE(errors.all().contains(QString("/data/%1: not this library's file, left alone").arg(foreign)))
+            << foreign << "\n" << errors.all().toStdString();
     EXPECT_TRUE(errors.all().contains("400.journal ended in a cut record, dropped: 1 (6 bytes)")) << errors.all().toStdString();
     // Neither the foreign file nor the one set aside costs a batch its place.
     store.append("new|10\r\n");
@@ -200,8 +219,8 @@ TEST(ProbeRecordStoreTest, AStartAfterAKillRecoversEveryWholeRecord)
     std::vector<qint64> order;
     for (; store.hasBatches(); store.removeOldest())
         order.push_back(store.oldest().sequence);
-    ASSERT_EQ(order.size(), 5u);
-    EXPECT_EQ(std::vector<qint64>(order.begin(), order.end() - 1), (std::vector<qint64>{200, 300, 400, future}));
+    ASSERT_EQ(order.size(), 6u);
+    EXPECT_EQ(std::vector<qint64>(order.begin(), order.end() - 1), (std::vector<qint64>{200, 250, 300, 400, future}));
     EXPECT_GT(order.back(), future); // the clock is behind the last name
     EXPECT_EQ(store.nextSequence(), order.back() + 1);
     // A clock set before 1970.
@@ -229,7 +248,7 @@ TEST(ProbeRecordStoreTest, RecordsTheDiskCannotTakeWaitInMemoryInOrder)
     store.cut();
     ASSERT_EQ(store.batchCount(), 1u);
     EXPECT_EQ(store.oldest().memory, "r2|1\r\nr3|1\r\nr4|2\r\nr5|2\r\nr6|2\r\n");
-    EXPECT_FALSE(store.oldest().onDisk);
+    EXPECT_FALSE(store.oldest().isOnDisk());
     ASSERT_TRUE(QFile::remove(data)); // and the directory is made again
     QThread::msleep(1100); // the journal is tried again a second after a failure
     store.append("r7|3\r\n");
@@ -237,12 +256,12 @@ TEST(ProbeRecordStoreTest, RecordsTheDiskCannotTakeWaitInMemoryInOrder)
     settledNames(store);
     ASSERT_EQ(store.batchCount(), 2u);
     store.removeOldest();
-    EXPECT_TRUE(store.oldest().onDisk);
+    EXPECT_TRUE(store.oldest().isOnDisk());
     EXPECT_EQ(readFile(store.batchPath(store.oldest().sequence)), "r7|3\r\n");
 }
 
-// Past the disk bound the oldest batches go, never the newest; batches set
-// aside count and are kept; a batch refused a few times in a row is set aside.
+// Past the disk bound the oldest records go first, held or set aside,
+// never the newest batch; a batch refused a few times in a row is set aside.
 TEST(ProbeRecordStoreTest, DiskBoundAndBatchesSetAside)
 {
     QTemporaryDir dir;
@@ -266,75 +285,195 @@ TEST(ProbeRecordStoreTest, DiskBoundAndBatchesSetAside)
     ASSERT_EQ(aside.size(), 1);
     EXPECT_EQ(readFile(store.dataDir() + "/refused/" + aside[0]), "d|3\r\n");
     EXPECT_TRUE(errors.all().contains("refused by the server 2 times in a row, moved aside to")) << errors.all().toStdString();
+    // The refused batch is the oldest: it goes first, then e to h.
     store.append("i|5\r\nj|5\r\nk|5\r\nl|5\r\n");
-    EXPECT_EQ(store.cut(), 4); // e to h: the refused batch is kept and counted
-    EXPECT_EQ(namesIn(store.dataDir() + "/refused"), aside);
+    EXPECT_EQ(store.cut(), 4);
+    EXPECT_EQ(settledNames(store).size(), 1);
+    EXPECT_EQ(namesIn(store.dataDir() + "/refused"), QStringList());
+    EXPECT_TRUE(errors.all().contains("refused/" + aside[0] + " deleted, over the disk limit; records dropped: 1"))
+        << errors.all().toStdString();
+}
+
+// The pieces of the oldest batch, uploaded and accepted one by one.
+std::vector<std::string> uploadAll(ProbeRecordStore &store)
+{
+    std::vector<std::string> uploads;
+    while (store.hasBatches()) {
+        const std::shared_ptr<ProbeUploadJob> job = store.uploadOfOldest("S");
+        job->run();
+        EXPECT_EQ(job->outcome, ProbeUploadJob::Outcome::Ready);
+        if (job->outcome != ProbeUploadJob::Outcome::Ready)
+            break;
+        uploads.push_back(FakeStoreServer::decodeProbeUpload(job->body.toStdString()).csv);
+        store.removeWorkingFiles(*job);
+        store.acceptOldest(*job);
+    }
+    return uploads;
+}
+
+// Small bounds: a batch twice the batch size (found at start) goes out as
+// two uploads; what earlier runs set aside in oversized/ and refused/
+// counts in the disk bound and goes first, oldest first.
+TEST(ProbeRecordStoreTest, BatchesLargerThanAnUploadGoInPiecesAndSetAsideFilesCount)
+{
+    QTemporaryDir dir;
+    const QString data = dir.path() + "/data";
+    QDir().mkpath(data + "/oversized");
+    QDir().mkpath(data + "/refused");
+    const QByteArray record("abcdefghij|123\r\n"); // 16 bytes
+    writeFile(data + "/oversized/100.batch", record + record);
+    writeFile(data + "/refused/110.batch", record + record);
+    writeFile(data + "/120.batch", record.repeated(4));
+    writeFile(data + "/130.batch", record + "cut");
+    ProbeStoreLimits limits;
+    limits.batch = 32;
+    limits.disk = 150;
+    limits.refusals = 1;
+    StoreErrors errors;
+    {
+        ProbeRecordStore store(data, limits, errors.sink());
+        EXPECT_EQ(uploadAll(store), (std::vector<std::string>{(record + record).toStdString(),
+                                                              (record + record).toStdString(), record.toStdString()}));
+        EXPECT_EQ(settledNames(store), QStringList());
+
+        store.append(record.repeated(4)); // two batches of 32 bytes
+        EXPECT_EQ(store.cut(), 0);        // 64 + 64 aside
+        EXPECT_EQ(store.batchCount(), 2u);
+        store.append(record);
+        EXPECT_EQ(store.cut(), 0); // 144
+        store.append(record);
+        EXPECT_EQ(store.cut(), 0); // 160: oversized/100.batch goes
+        settledNames(store);
+        EXPECT_EQ(namesIn(data + "/oversized"), QStringList());
+        EXPECT_EQ(namesIn(data + "/refused"), QStringList{"110.batch"});
+        EXPECT_TRUE(errors.all().contains("oversized/100.batch deleted, over the disk limit; records dropped: 2"))
+            << errors.all().toStdString();
+        EXPECT_TRUE(store.refuseOldest()); // set aside: still counted
+        store.append(record + record);
+        EXPECT_EQ(store.cut(), 0); // 160: refused/110.batch goes, the newer refused one stays
+        settledNames(store);
+        EXPECT_EQ(namesIn(data + "/refused").size(), 1);
+        EXPECT_FALSE(QFile::exists(data + "/refused/110.batch"));
+        EXPECT_EQ(store.batchCount(), 4u);
+    }
+    // A record longer than one upload cannot be sent: set aside in oversized/.
+    writeFile(data + "/140.batch", QByteArray(40, 'x') + "|1\r\n");
+    ProbeRecordStore store(data, limits, errors.sink());
+    const std::shared_ptr<ProbeUploadJob> job = store.uploadOfOldest("S");
+    job->run();
+    EXPECT_EQ(job->outcome, ProbeUploadJob::Outcome::RecordTooLong);
+    store.setAsideOldest("too long", ProbeRecordStore::Folder::Oversized);
+    settledNames(store);
+    EXPECT_EQ(namesIn(data + "/oversized"), QStringList{"140.batch"});
 }
 
 // The body carries the archive made in memory; the working files are a
-// second name of the batch and its archive, and a full disk does not stop
-// the body.
+// second name of the batch and its archive, and a disk whose working
+// names are taken does not stop the body. The working files go by their
+// identity only.
 TEST(ProbeUploadJobTest, ArchivesTheBatchInMemoryAndNamesTheWorkingFiles)
 {
     QTemporaryDir dir;
-    ProbeRecordStore store(dir.path() + "/data");
+    StoreErrors errors;
+    ProbeRecordStore store(dir.path() + "/data", ProbeStoreLimits(), errors.sink());
     const QByteArray records("line 1|17\r\n\0x\xff|18\r\n", 19);
     store.append(records);
     store.cut();
     settledNames(store);
-    ProbeUploadJob job;
-    job.batchPaths = QStringList{store.batchPath(store.oldest().sequence)};
-    job.maxBytes = 1024;
-    job.csvPath = store.workingPath(17, ".csv");
-    job.archivePath = store.workingPath(17, ".gz");
-    job.storeNumber = "店 \"7\"";
-    job.run();
-    ASSERT_EQ(job.outcome, ProbeUploadJob::Outcome::Ready);
-    EXPECT_EQ(readFile(job.csvPath), records);
+    std::shared_ptr<ProbeUploadJob> job = store.uploadOfOldest("店 \"7\"");
+    job->run();
+    ASSERT_EQ(job->outcome, ProbeUploadJob::Outcome::Ready);
+    const QString csv = job->dir->pathOf(job->csvName), archive = job->dir->pathOf(job->archiveName);
+    EXPECT_TRUE(csv.endsWith(".csv") && archive.endsWith(".gz")) << csv.toStdString();
+    EXPECT_EQ(readFile(csv), records);
     struct stat info {};
-    ASSERT_EQ(::stat(QFile::encodeName(job.csvPath).constData(), &info), 0);
+    ASSERT_EQ(::stat(QFile::encodeName(csv).constData(), &info), 0);
     EXPECT_EQ(info.st_nlink, 2u);
-    const std::string body = job.body.toStdString();
+    const std::string body = job->body.toStdString();
     EXPECT_EQ(body.rfind("{\n    \"mac\": \"店 \\\"7\\\"\",\n    \"macData\": \"", 0), 0u) << body;
     EXPECT_EQ(body.substr(body.size() - 4), "\"\n}\n");
     const FakeStoreServer::ProbeUpload upload = FakeStoreServer::decodeProbeUpload(body);
     EXPECT_EQ(upload.mac, "店 \"7\"");
     EXPECT_TRUE(upload.isGzip);
     EXPECT_EQ(upload.csv, records.toStdString());
-    const QByteArray archived = ProbeProtocol::uploadBody("", readFile(job.archivePath));
+    const QByteArray archived = ProbeProtocol::uploadBody("", readFile(archive));
     EXPECT_EQ(FakeStoreServer::decodeProbeUpload(archived.toStdString()).csv, records.toStdString());
+    // A working file replaced meanwhile is not the upload's to delete.
+    writeFile(dir.path() + "/outside", "outside");
+    ASSERT_TRUE(QFile::remove(archive));
+    ASSERT_TRUE(QFile::link(dir.path() + "/outside", archive));
+    store.removeWorkingFiles(*job);
+    EXPECT_EQ(settledNames(store).size(), 2) << settledNames(store).join(' ').toStdString();
+    EXPECT_TRUE(QFileInfo(archive).isSymLink());
+    ASSERT_TRUE(QFile::remove(archive));
 
-    // Records in memory, working files that cannot be written: still a body.
-    ProbeUploadJob full;
-    full.records = "m|1\r\ncut";
-    full.csvPath = dir.path() + "/none/1.csv";
-    full.archivePath = dir.path() + "/none/1.gz";
-    full.run();
-    EXPECT_EQ(full.outcome, ProbeUploadJob::Outcome::Ready);
-    EXPECT_EQ(full.unwritten, (QStringList{full.csvPath, full.archivePath}));
-    EXPECT_EQ(FakeStoreServer::decodeProbeUpload(full.body.toStdString()).csv, "m|1\r\ncut");
+    // Working names taken: still a body, and the names are reported and
+    // left as they are. A name far ahead of the clock (a link here) makes
+    // the store's next numbers one more each.
+    const QString data = dir.path() + "/taken";
+    QDir().mkpath(data);
+    writeFile(dir.path() + "/outside", "outside");
+    const QByteArray outside = QFile::encodeName(dir.path() + "/outside");
+    const qint64 ahead = QDateTime::currentMSecsSinceEpoch() + 86400000;
+    ASSERT_EQ(::symlink(outside, QFile::encodeName(QString("%1/%2.journal").arg(data).arg(ahead))), 0);
+    ProbeRecordStore taken(data, ProbeStoreLimits(), errors.sink());
+    taken.append("m|1\r\n");
+    taken.cut();
+    settledNames(taken);
+    EXPECT_EQ(taken.oldest().sequence, ahead + 1);
+    for (const char *suffix : {".csv", ".gz"})
+        ASSERT_EQ(::symlink(outside, QFile::encodeName(QString("%1/%2%3").arg(data).arg(ahead + 2).arg(suffix))), 0);
+    job = taken.uploadOfOldest("S");
+    job->run();
+    EXPECT_EQ(job->outcome, ProbeUploadJob::Outcome::Ready);
+    EXPECT_EQ(job->csvName, QString("%1.csv").arg(ahead + 2));
+    EXPECT_EQ(job->unwritten.size(), 2);
+    EXPECT_EQ(job->problems.size(), 2);
+    EXPECT_TRUE(job->problems.join('\n').contains(job->archiveName + " is a symbolic link: not this library's file, left alone"))
+        << job->problems.join('\n').toStdString();
+    EXPECT_EQ(FakeStoreServer::decodeProbeUpload(job->body.toStdString()).csv, "m|1\r\n");
+    taken.removeWorkingFiles(*job);
+    taken.acceptOldest(*job);
+    EXPECT_EQ(settledNames(taken).size(), 3);
+    EXPECT_EQ(readFile(dir.path() + "/outside"), "outside");
+    EXPECT_TRUE(errors.all().contains(QString("%1.journal is a symbolic link: not this library's file, left alone").arg(ahead)))
+        << errors.all().toStdString();
+}
 
-    // A batch file ends at its last whole record; one too large is not read.
-    writeFile(dir.path() + "/cut.batch", "w|1\r\nhalf");
-    ProbeUploadJob cut;
-    cut.batchPaths = QStringList{dir.path() + "/gone.batch", dir.path() + "/cut.batch"};
-    cut.maxBytes = 9;
-    cut.run();
-    EXPECT_EQ(cut.outcome, ProbeUploadJob::Outcome::Ready);
-    EXPECT_EQ(FakeStoreServer::decodeProbeUpload(cut.body.toStdString()).csv, "w|1\r\n");
-    cut.maxBytes = 8;
-    cut.run();
-    EXPECT_EQ(cut.outcome, ProbeUploadJob::Outcome::Oversized);
-    ProbeUploadJob missing;
-    missing.batchPaths = QStringList{dir.path() + "/gone.batch"};
-    missing.run();
-    EXPECT_EQ(missing.outcome, ProbeUploadJob::Outcome::Missing);
-    writeFile(dir.path() + "/garbled.batch", "no record end");
-    ProbeUploadJob garbled;
-    garbled.batchPaths = QStringList{dir.path() + "/garbled.batch"};
-    garbled.maxBytes = 1024;
-    garbled.run();
-    EXPECT_EQ(garbled.outcome, ProbeUploadJob::Outcome::NoWholeRecord);
+// A batch file: the first whole records within the batch size; the last
+// piece stands for a cut record after it too.
+TEST(ProbeUploadJobTest, PiecesOfABatchFileEndAtRecordEnds)
+{
+    QTemporaryDir dir;
+    QDir().mkpath(dir.path() + "/data");
+    writeFile(dir.path() + "/data/5.batch", "w|1\r\nhalf");
+    ProbeRecordStore store(dir.path() + "/data");
+    const auto run = [&](qint64 offset, qint64 maxBytes) {
+        auto job = store.uploadOfOldest("S");
+        job->offset = offset;
+        job->maxBytes = maxBytes;
+        job->run();
+        return job;
+    };
+    ASSERT_TRUE(store.hasBatches());
+    auto whole = run(0, 9);
+    EXPECT_EQ(whole->outcome, ProbeUploadJob::Outcome::Ready);
+    EXPECT_TRUE(whole->last);
+    EXPECT_EQ(whole->consumed, 9);
+    EXPECT_EQ(FakeStoreServer::decodeProbeUpload(whole->body.toStdString()).csv, "w|1\r\n");
+    auto first = run(0, 8);
+    EXPECT_EQ(first->outcome, ProbeUploadJob::Outcome::Ready);
+    EXPECT_FALSE(first->last);
+    EXPECT_EQ(first->consumed, 5);
+    EXPECT_EQ(first->pieceRecords, 1);
+    EXPECT_EQ(run(5, 8)->outcome, ProbeUploadJob::Outcome::NoWholeRecord);
+    EXPECT_EQ(run(0, 4)->outcome, ProbeUploadJob::Outcome::RecordTooLong);
+    ASSERT_TRUE(QFile::remove(dir.path() + "/data/5.batch"));
+    EXPECT_EQ(run(0, 9)->outcome, ProbeUploadJob::Outcome::Missing);
+    ASSERT_TRUE(QFile::link(dir.path() + "/elsewhere", dir.path() + "/data/5.batch"));
+    const auto foreign = run(0, 9);
+    EXPECT_EQ(foreign->outcome, ProbeUploadJob::Outcome::Foreign);
+    EXPECT_EQ(foreign->problems.size(), 1);
 }
 
 TEST(ProbeProtocolTest, OnlyAStateOfZeroIsAccepted)

@@ -197,10 +197,9 @@ TEST_F(SessionTest, TradeOverHttpsWithASelfSignedCertificate)
     EXPECT_EQ(trade.body, "{\n    \"mac\": \"S-1\",\n    \"mobilePhone\": \"13812345678\"\n}\n");
 }
 
-// The request gets through (TLS errors are ignored on every reply), but Qt
-// writes the scheme in lower case, so the answer's address no longer begins
-// with the trade URL: even a 401 is never seen.
-TEST_F(SessionTest, TradeUrlWithUpperCaseSchemeIsNeverAnswered)
+// The request gets through (TLS errors are ignored on every reply), and
+// its answer is the trade's although Qt writes the scheme in lower case.
+TEST_F(SessionTest, TradeUrlWithUpperCaseSchemeIsAnsweredAllTheSame)
 {
     FakeStoreServer secure(FakeStoreServer::Scheme::Https);
     ASSERT_TRUE(secure.isRunning());
@@ -209,24 +208,27 @@ TEST_F(SessionTest, TradeUrlWithUpperCaseSchemeIsNeverAnswered)
     core->base().setSession("tok-1", "B");
     ASSERT_EQ(core->ReportData("{}"), 0);
     ASSERT_TRUE(waitForRequests(secure, "/trade", 1));
-    settle();
-    EXPECT_TRUE(calls.isEmpty());
-    EXPECT_EQ(core->base().sessionToken(), "tok-1");
-    EXPECT_FALSE(log().contains("Report trace data result"));
+    ASSERT_TRUE(waitForCalls("session", 1));
+    EXPECT_EQ(callsOf("session")[0].code, NV_SESSION_INVALID_TOKEN);
+    EXPECT_EQ(core->base().sessionToken(), "");
+    EXPECT_TRUE(log().contains("Report trace data result"));
 }
 
-// An answer beyond the size bound is dropped before it is read: its body
-// counts as empty, whatever it says.
-TEST_F(SessionTest, OversizedTradeAnswerIsOnlyLogged)
+// An answer beyond the size bound is dropped before it is read: it is no
+// answer, whatever it says, and the trade is sent again.
+TEST_F(SessionTest, OversizedTradeAnswerIsNoAnswer)
 {
     const std::string huge = R"({"state":401,"msg":")" + std::string(5 * 1024 * 1024, 'x') + "\"}";
     store.queue("/trade", {200, huge, "application/octet-stream"});
-    startCore(store.baseUrl());
+    store.answer("/trade", R"({"state":0})");
+    startCore(store.baseUrl(), "LoginUrl=/login\nTradeUrl=/trade\nTradeRetryDelay=100\n");
     logIn("tok-1");
     ASSERT_EQ(core->ReportData("{}"), 0);
     ASSERT_TRUE(waitUntil([&] { return log().contains("Report trace data result: \n"); }));
-    settle();
-    EXPECT_EQ(calls.size(), 1) << "only the login's callback";
+    ASSERT_TRUE(waitForCalls("notify", 2));
+    EXPECT_EQ(callsOf("notify")[0].code, NV_NOTIFY_TRADES_HELD);
+    EXPECT_EQ(callsOf("notify")[1].code, NV_NOTIFY_TRADES_ANSWERED);
+    EXPECT_EQ(store.acceptedKeys().size(), 1u);
     EXPECT_EQ(core->base().sessionToken(), "tok-1");
 }
 

@@ -2,6 +2,7 @@
 // for each kind of answer.
 #include "SessionFixture.h"
 #include "StoreProtocol.h"
+#include "TradeJournalFormat.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,7 +17,7 @@ protected:
     {
         SessionFixture::SetUp();
         store.answer("/trade", R"({"state":0})");
-        startCore(store.baseUrl());
+        startCore(store.baseUrl(), "LoginUrl=/login\nTradeUrl=/trade\nTradeRetryDelay=100\n");
         logIn();
         ASSERT_EQ(core->Start(), 0);
     }
@@ -88,6 +89,7 @@ TEST_F(TradeReportTest, ReportCarriesThePercentEncodedTokenAndTheCheckedObject)
     EXPECT_EQ(sent.query, "token=a%20b%26c%3Dd");
     EXPECT_EQ(sent.header("Content-Type"), "application/json");
     EXPECT_EQ(sent.body, "{\n    \"amount\": 3,\n    \"mac\": \"S-1\",\n    \"mobilePhone\": \"13812345678\"\n}\n");
+    EXPECT_TRUE(TradeJournalFormat::isKey(QByteArray::fromStdString(sent.header("Idempotency-Key"))));
     EXPECT_TRUE(log().contains("Report trace data: {"));
     EXPECT_TRUE(waitUntil([&] { return log().contains("Report trace data result: {\"state\":0}"); }));
     EXPECT_TRUE(calls.size() == 1) << "only the login's callback";
@@ -112,35 +114,56 @@ TEST_F(TradeReportTest, RefusalOtherThan401IsNotifiedWithTheServersMessage)
 }
 
 // 401, as a number or as text, ends the session: the workers stop, the
-// token goes and the host is told; each such answer does it again.
-TEST_F(TradeReportTest, Every401AnswerEndsTheSession)
+// token goes and the host is told, once for the token; the trades sent
+// with it stay, and go out in order with the next login's token.
+TEST_F(TradeReportTest, A401EndsTheSessionOnceAndItsTradesGoOutAfterTheNextLogin)
 {
     store.queue("/trade", {200, R"({"state":401})"});
     store.queue("/trade", {200, R"({"state":"401"})"});
-    ASSERT_EQ(core->ReportData("{}"), 0);
-    ASSERT_EQ(core->ReportData("{}"), 0);
     const int stopsBefore = log().count("Stop working");
-    ASSERT_TRUE(waitForCalls("session", 3));
+    ASSERT_EQ(core->ReportData(R"({"n":1})"), 0);
+    ASSERT_EQ(core->ReportData(R"({"n":2})"), 0);
+    ASSERT_TRUE(waitForCalls("session", 2));
+    ASSERT_TRUE(waitForCalls("notify", 1));
+    QTest::qWait(200);
+    ASSERT_EQ(callsOf("session").size(), 2) << "one 6106 for one token";
     EXPECT_EQ(callsOf("session")[1].code, NV_SESSION_INVALID_TOKEN);
-    EXPECT_EQ(callsOf("session")[2].code, NV_SESSION_INVALID_TOKEN);
-    EXPECT_EQ(callsOf("session")[2].text, "Invalid token");
-    EXPECT_EQ(log().count("Stop working"), stopsBefore + 2);
+    EXPECT_EQ(callsOf("session")[1].text, "Invalid token");
+    EXPECT_EQ(callsOf("notify")[0].code, NV_NOTIFY_TRADES_HELD);
+    EXPECT_EQ(callsOf("notify")[0].text, "held: 2");
+    EXPECT_EQ(log().count("Stop working"), stopsBefore + 1);
     EXPECT_EQ(core->base().sessionToken(), "");
     EXPECT_EQ(core->base().brandId(), "");
     EXPECT_FALSE(core->isStarted());
     EXPECT_EQ(core->Start(), NV_ERR_NO_SESSION);
     EXPECT_EQ(core->ReportData("{}"), NV_ERR_NO_SESSION);
+
+    logIn("tok-2");
+    ASSERT_TRUE(waitForCalls("notify", 2));
+    EXPECT_EQ(callsOf("notify")[1].code, NV_NOTIFY_TRADES_ANSWERED);
+    const auto sent = store.requestsTo("/trade");
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[2].query, "token=tok-2");
+    EXPECT_EQ(sent[2].body, "{\n    \"mac\": \"S-1\",\n    \"n\": 1\n}\n");
+    EXPECT_EQ(sent[3].body, "{\n    \"mac\": \"S-1\",\n    \"n\": 2\n}\n");
+    EXPECT_EQ(store.acceptedKeys().size(), 2u);
 }
 
-// A failed request has no body: its state reads 0 and the host hears nothing.
-TEST_F(TradeReportTest, NetworkFailureOfAReportIsOnlyLogged)
+// A failed request has no answer: the trade stays, the host hears that it
+// is held, and it goes out again until the server takes it.
+TEST_F(TradeReportTest, ANetworkFailureHoldsTheTradeUntilTheServerAnswers)
 {
     store.queue("/trade", FakeStoreServer::Answer{200, R"({"state":401})", "application/json", 0, true});
     report("{}", 1);
-    ASSERT_TRUE(waitUntil([&] { return log().contains("Report trace data result: "); }));
-    QTest::qWait(100);
-    EXPECT_EQ(calls.size(), 1);
+    ASSERT_TRUE(waitForCalls("notify", 2));
+    EXPECT_EQ(callsOf("notify")[0].code, NV_NOTIFY_TRADES_HELD);
+    EXPECT_EQ(callsOf("notify")[0].text, "held: 1");
+    EXPECT_EQ(callsOf("notify")[1].code, NV_NOTIFY_TRADES_ANSWERED);
+    EXPECT_EQ(callsOf("notify")[1].text, "held: 0");
+    EXPECT_EQ(store.requestsTo("/trade").size(), 2u);
+    EXPECT_EQ(store.acceptedKeys().size(), 1u);
     EXPECT_EQ(core->base().sessionToken(), "tok-1");
+    EXPECT_TRUE(log().contains("ERROR root - Trade not answered (")) << log().toStdString();
 }
 
 } // namespace

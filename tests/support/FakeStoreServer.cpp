@@ -213,9 +213,8 @@ void FakeStoreServer::record(const Request &request)
     m_requests.push_back(request);
 }
 
-FakeStoreServer::Answer FakeStoreServer::nextAnswer(const std::string &path)
+FakeStoreServer::Answer FakeStoreServer::nextAnswerLocked(const std::string &path)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     auto queued = m_queued.find(path);
     if (queued != m_queued.end() && !queued->second.empty()) {
         Answer next = queued->second.front();
@@ -233,12 +232,50 @@ bool FakeStoreServer::pauseUnlessStopping(int milliseconds)
     return m_stopping.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return m_stopped; });
 }
 
+std::vector<std::string> FakeStoreServer::acceptedKeys() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_acceptedKeys;
+}
+
+int FakeStoreServer::repeatsOf(const std::string &key) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto found = m_repeats.find(key);
+    return found == m_repeats.end() ? 0 : found->second;
+}
+
+bool FakeStoreServer::accepts(const Answer &answer)
+{
+    if (answer.status != 200 || answer.drop || answer.never)
+        return false;
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(answer.body));
+    const QJsonValue state = document.object().value("state");
+    return document.isObject() && (state.isUndefined() || state.toInt(-1) == 0 || state.toString() == "0");
+}
+
+bool FakeStoreServer::isRepeat(const std::string &key) const
+{
+    return !key.empty() && std::find(m_acceptedKeys.begin(), m_acceptedKeys.end(), key) != m_acceptedKeys.end();
+}
+
+// A key is checked and taken under one lock: of two requests with one key
+// at the same time, one is a repeat.
 void FakeStoreServer::serve(const Request &request, void *response)
 {
     auto &out = *static_cast<httplib::Response *>(response);
-    const Answer answer = nextAnswer(request.path);
+    const std::string key = request.header("Idempotency-Key");
+    Answer answer;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
+        if (isRepeat(key)) {
+            ++m_repeats[key];
+            out.set_content(R"({"state":0})", "application/json");
+            return;
+        }
+        answer = nextAnswerLocked(request.path);
+        if (!key.empty() && accepts(answer))
+            m_acceptedKeys.push_back(key);
         if (answer.never)
             m_stopping.wait(lock, [this] { return m_stopped; });
         else if (answer.delayMs > 0)

@@ -17,7 +17,11 @@ class Server;
 
 // A store server for the tests on 127.0.0.1 (HTTP, or HTTPS with a
 // self-signed certificate made for the test): it records every request and
-// answers each path from a script.
+// answers each path from a script. As a careful server does, it takes a
+// request with an Idempotency-Key once: a key counts as accepted as soon as
+// the script's answer for it accepts (200 with "state" 0), also when that
+// answer is delayed or never reaches the client, and a repeat of the key is
+// answered {"state":0} without the script and taken no second time.
 class FakeStoreServer
 {
 public:
@@ -71,6 +75,10 @@ public:
 
     std::vector<Request> requests() const;
     std::vector<Request> requestsTo(const std::string &path) const;
+    // The keys of the requests accepted (answered 200 with "state" 0), in
+    // order, each once; and how many repeats of a key were dropped.
+    std::vector<std::string> acceptedKeys() const;
+    int repeatsOf(const std::string &key) const;
 
     // A probe upload as the store server reads it: "mac", and "macData"
     // decoded from Base64 and checked to be one complete gzip stream.
@@ -85,7 +93,9 @@ public:
     static ProbeUpload decodeProbeUpload(const std::string &body);
 
 private:
-    Answer nextAnswer(const std::string &path);
+    Answer nextAnswerLocked(const std::string &path);
+    bool isRepeat(const std::string &key) const;
+    static bool accepts(const Answer &answer);
     void record(const Request &request);
     bool pauseUnlessStopping(int milliseconds);
     void serve(const Request &request, void *response);
@@ -103,4 +113,6 @@ private:
     std::map<std::string, Answer> m_standing;
     std::map<std::string, std::deque<Answer>> m_queued;
     std::vector<Request> m_requests;
+    std::vector<std::string> m_acceptedKeys;
+    std::map<std::string, int> m_repeats;
 };
