@@ -71,35 +71,24 @@ fi
 
 if [ -z "$CHROOT" ]; then
   CHROOT=$(mktemp -d "${TMPDIR:-/tmp}/nerova-deb-root.XXXXXX")
-  # Its "/": mktemp's 0700 would shut out every user but root.
-  chmod 755 "$CHROOT"
 fi
-mounted=()
+. scripts/debian-root.sh
 PIDS=()
 cleanup() {
   for pid in "${PIDS[@]}"; do kill "$pid" 2> /dev/null || true; done
   wait 2> /dev/null || true
-  local m
-  for m in "${mounted[@]}"; do umount -R "$m" 2> /dev/null || umount -l "$m" 2> /dev/null || true; done
   if [ "$KEEP" = 1 ]; then
+    debian_root_unmount "$CHROOT" || true
     echo "deb-check: kept the Debian root $CHROOT"
-  elif [ -n "$CHROOT" ] && ! mountpoint -q "$CHROOT/proc" && ! mountpoint -q "$CHROOT/dev"; then
-    rm -rf "$CHROOT"
+  else
+    debian_root_remove "$CHROOT" || echo "deb-check: left $CHROOT in place" >&2
   fi
 }
 trap cleanup EXIT
 
-if [ -f "$CHROOT/etc/debian_version" ]; then
-  say "Reusing the Debian root $CHROOT ($(cat "$CHROOT/etc/debian_version"))"
-else
-  say "A fresh Debian 12 root in $CHROOT (debootstrap from $MIRROR)"
-  debootstrap --variant=minbase bookworm "$CHROOT" "$MIRROR" > "$CHROOT.debootstrap.log" 2>&1 || {
-    tail -n 20 "$CHROOT.debootstrap.log"
-    fail "debootstrap could not make the root from $MIRROR (is the mirror reachable? see $CHROOT.debootstrap.log)"; }
-  rm -f "$CHROOT.debootstrap.log"
-fi
-mount -t proc proc "$CHROOT/proc" && mounted+=("$CHROOT/proc")
-mount --rbind /dev "$CHROOT/dev" && mounted+=("$CHROOT/dev")
+say "The Debian root"
+debian_root_make "$CHROOT" "$MIRROR" || fail "no Debian root"
+debian_root_mount "$CHROOT" || fail "could not mount /proc, /sys and /dev in $CHROOT"
 in_root() { chroot "$CHROOT" "$@"; }
 
 . scripts/store-env.sh

@@ -6,6 +6,18 @@
 #include <QResource>
 #include <QStyleFactory>
 #include <QTranslator>
+#include <QtGlobal>
+
+// The wizard draws widgets only. With OpenGL, Qt's X11 platform loads the
+// machine's OpenGL driver as it starts (Mesa's software one is tens of
+// megabytes, with LLVM), a driver that can fail on a store's computer,
+// and that Mesa unloads again at exit, with the allocations it keeps.
+// QT_XCB_GL_INTEGRATION set by whoever starts the wizard still decides.
+void WizardStartup::prepareWindowSystem()
+{
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+}
 
 void WizardStartup::prepare(const QString &appDir, QTranslator &translator)
 {

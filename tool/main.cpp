@@ -7,6 +7,7 @@
 
 int main(int argc, char *argv[])
 {
+    WizardStartup::prepareWindowSystem();
     QApplication app(argc, argv);
     QTranslator translator;
     WizardStartup::prepare(InstallDir::path(), translator);
