@@ -228,24 +228,26 @@ std::vector<VerifiedDirectory::Entry> VerifiedDirectory::entries() const
     return entries;
 }
 
+VerifiedDirectory::Status VerifiedDirectory::lookAt(const QString &name, Entry *entry, struct stat *info) const
+{
+    entry->name = name;
+    if (::fstatat(m_fd, QFile::encodeName(name).constData(), info, AT_SYMLINK_NOFOLLOW) != 0)
+        return failed(errno == ENOENT ? Check::Missing : Check::Failed, errno);
+    describeInfo(*info, entry);
+    return Status();
+}
+
 VerifiedDirectory::Status VerifiedDirectory::look(const QString &name, Entry *entry) const
 {
     struct stat info {};
-    entry->name = name;
-    if (::fstatat(m_fd, QFile::encodeName(name).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-        return failed(errno == ENOENT ? Check::Missing : Check::Failed, errno);
-    describeInfo(info, entry);
-    return Status();
+    return lookAt(name, entry, &info);
 }
 
 VerifiedDirectory::Status VerifiedDirectory::lookOwn(const QString &name, Entry *entry) const
 {
     struct stat info {};
-    entry->name = name;
-    if (::fstatat(m_fd, QFile::encodeName(name).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-        return failed(errno == ENOENT ? Check::Missing : Check::Failed, errno);
-    describeInfo(info, entry);
-    return checkInfo(info, nullptr, 1);
+    const Status looked = lookAt(name, entry, &info);
+    return looked.ok() ? checkInfo(info, nullptr, 1) : looked;
 }
 
 VerifiedDirectory::Status VerifiedDirectory::describe(Entry *entry) const

@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/stat.h>
+
 // A directory that others may write to (a group shares it), used through a
 // descriptor so that every name in it is looked up in the directory that
 // was checked, never through a link planted in its place:
@@ -143,6 +145,7 @@ private:
     VerifiedDirectory(int fd, const QString &path) : m_fd(fd), m_path(path) {}
     static std::shared_ptr<VerifiedDirectory> openAt(int parentFd, const QString &name, const QString &path,
                                                      bool create, Status *status);
+    Status lookAt(const QString &name, Entry *entry, struct stat *info) const;
     Status checkOpened(const FileHandle &file, const FileId *expected, quint64 links) const;
     Status checkName(const QString &name, const FileId &expected) const;
     Status whyNotOpened(const QString &name, int error) const;

@@ -8,10 +8,13 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include <log4cxx/helpers/properties.h>
 #include <log4cxx/propertyconfigurator.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -28,6 +31,19 @@ QString placedFileValue(const QString &value, const QString &logDir)
     if (!placed.endsWith(QLatin1String(".log")) && !placed.endsWith(QLatin1String(".txt")))
         placed += QLatin1String(".log");
     return placed;
+}
+
+// The rolling policies' file names, relative to the installation (the
+// library does not make it the current directory).
+bool isPolicyFileKey(const QString &key)
+{
+    return key.endsWith(QLatin1String(".FileNamePattern"), Qt::CaseInsensitive)
+        || key.endsWith(QLatin1String(".ActiveFileName"), Qt::CaseInsensitive);
+}
+
+QString installationDir(const QString &logDir)
+{
+    return QFileInfo(QDir::cleanPath(logDir)).path();
 }
 
 void putProperty(Properties &properties, const QString &key, const QString &value)
@@ -157,31 +173,81 @@ void mapTtccLayout(Properties &properties, const QString &layoutKey)
     putProperty(properties, layoutKey + QStringLiteral(".ConversionPattern"), pattern);
 }
 
-QString classValue(const Properties &properties, const QString &key)
+QString classOf(const Properties &properties, const QString &key)
 {
     for (const auto &entry : properties) {
         if (entry.first == key)
-            return entry.second;
+            return simpleClassName(entry.second);
     }
     return QString();
 }
 
-QString classOf(const Properties &properties, const QString &key)
+// The file an appender writes: its File, or the active file of a rolling
+// policy of log4cxx's rolling package.
+QString appenderFile(const Properties &properties, const QString &appenderKey)
 {
-    return simpleClassName(classValue(properties, key));
+    const QString file = optionValue(properties, appenderKey, QStringLiteral("File"));
+    return file.isEmpty() ? optionValue(properties, appenderKey + QStringLiteral(".rollingPolicy"), QStringLiteral("ActiveFileName"))
+                          : file;
 }
 
-// The file appenders of log4j (not those of log4cxx's rolling package, which
-// are set up with policies of their own) writing below the log directory.
+// Every file appender (log4j's, Log4Qt's and those of log4cxx's rolling
+// package) writing below the log directory.
 bool writesBelow(const Properties &properties, const QString &appenderKey, const QString &logDir)
 {
-    static const QStringList fileAppenders = {QStringLiteral("FileAppender"), QStringLiteral("RollingFileAppender"),
-                                              QStringLiteral("DailyRollingFileAppender")};
-    const QString file = optionValue(properties, appenderKey, QStringLiteral("File"));
+    const QString kind = classOf(properties, appenderKey);
     const QString below = QDir::cleanPath(logDir) + QLatin1Char('/');
-    return !logDir.isEmpty() && fileAppenders.contains(classOf(properties, appenderKey))
-        && !classValue(properties, appenderKey).contains(QLatin1String(".rolling."))
-        && QDir::cleanPath(file).startsWith(below);
+    return !logDir.isEmpty() && kind.endsWith(QLatin1String("FileAppender"))
+        && QDir::cleanPath(appenderFile(properties, appenderKey)).startsWith(below);
+}
+
+// The date of a file name pattern's "%d{yyyy-MM}" as a DatePattern
+// ("'.'yyyy-MM"); "%d" alone is a day.
+QString datePatternOf(const QString &fileNamePattern)
+{
+    const QRegularExpression date(QStringLiteral("%d(\\{([^}]*)\\})?"));
+    const QRegularExpressionMatch found = date.match(fileNamePattern);
+    if (!found.hasMatch() || found.captured(2).isEmpty())
+        return QStringLiteral("'.'yyyy-MM-dd");
+    return QStringLiteral("'.'") + found.captured(2);
+}
+
+void putWhenAbsent(Properties &properties, const QString &appenderKey, const QString &option, const QString &value)
+{
+    if (optionIndex(properties, appenderKey, option) < 0 && !value.isEmpty())
+        putProperty(properties, appenderKey + QLatin1Char('.') + option, value);
+}
+
+// The bounds a rolling package's policies give, in our appender's options:
+// a time based policy rolls File into File + the date of its pattern, a
+// fixed window keeps its window's size of files, a size trigger rolls at
+// its size. The policies themselves go.
+void mapRollingPolicies(Properties &properties, const QString &appenderKey)
+{
+    const QString policyKey = appenderKey + QStringLiteral(".rollingPolicy");
+    const QString triggerKey = appenderKey + QStringLiteral(".triggeringPolicy");
+    const QString policy = classOf(properties, policyKey);
+    if (policy == QLatin1String("TimeBasedRollingPolicy"))
+        putWhenAbsent(properties, appenderKey, QStringLiteral("DatePattern"),
+                      datePatternOf(optionValue(properties, policyKey, QStringLiteral("FileNamePattern"))));
+    if (policy == QLatin1String("FixedWindowRollingPolicy")) {
+        bool ok = false;
+        const int maxIndex = optionValue(properties, policyKey, QStringLiteral("MaxIndex")).toInt(&ok);
+        const int minIndex = optionValue(properties, policyKey, QStringLiteral("MinIndex")).toInt();
+        putWhenAbsent(properties, appenderKey, QStringLiteral("MaxBackupIndex"),
+                      QString::number(std::max((ok ? maxIndex : 7) - std::max(minIndex, 1) + 1, 0)));
+    }
+    if (classOf(properties, triggerKey) == QLatin1String("SizeBasedTriggeringPolicy"))
+        putWhenAbsent(properties, appenderKey, QStringLiteral("MaxFileSize"),
+                      optionValue(properties, triggerKey, QStringLiteral("MaxFileSize")));
+    putWhenAbsent(properties, appenderKey, QStringLiteral("File"), appenderFile(properties, appenderKey));
+    for (int i = properties.size() - 1; i >= 0; --i) {
+        const QString &key = properties[i].first;
+        if (key.compare(policyKey, Qt::CaseInsensitive) == 0 || key.compare(triggerKey, Qt::CaseInsensitive) == 0
+            || key.startsWith(policyKey + QLatin1Char('.'), Qt::CaseInsensitive)
+            || key.startsWith(triggerKey + QLatin1Char('.'), Qt::CaseInsensitive))
+            properties.removeAt(i);
+    }
 }
 
 // log4cxx opens its files by name, following a link planted under it: the
@@ -190,13 +256,13 @@ bool writesBelow(const Properties &properties, const QString &appenderKey, const
 void mapToLogFileAppender(Properties &properties, const QString &appenderKey, const QString &logDir)
 {
     const QString kind = classOf(properties, appenderKey);
+    mapRollingPolicies(properties, appenderKey);
     putProperty(properties, appenderKey, QStringLiteral("LogFileAppender"));
     putProperty(properties, appenderKey + QStringLiteral(".LogDirectory"), logDir);
-    if (kind == QLatin1String("DailyRollingFileAppender")
-        && optionIndex(properties, appenderKey, QStringLiteral("DatePattern")) < 0)
-        putProperty(properties, appenderKey + QStringLiteral(".DatePattern"), QStringLiteral("'.'yyyy-MM-dd"));
-    if (kind == QLatin1String("FileAppender") && optionIndex(properties, appenderKey, QStringLiteral("MaxFileSize")) < 0)
-        putProperty(properties, appenderKey + QStringLiteral(".MaxFileSize"), QStringLiteral("100MB"));
+    if (kind == QLatin1String("DailyRollingFileAppender"))
+        putWhenAbsent(properties, appenderKey, QStringLiteral("DatePattern"), QStringLiteral("'.'yyyy-MM-dd"));
+    if (kind == QLatin1String("FileAppender"))
+        putWhenAbsent(properties, appenderKey, QStringLiteral("MaxFileSize"), QStringLiteral("100MB"));
 }
 
 void mapAppender(Properties &properties, const QString &appenderKey, const QString &logDir)
@@ -226,6 +292,8 @@ LogGroup LogGroup::read(QSettings &settings, const QString &logDir)
         QString value = NerovaConfig::textValue(settings.value(key));
         if (key.endsWith(QLatin1String(".File")))
             value = placedFileValue(value, logDir);
+        else if (isPolicyFileKey(key) && QFileInfo(value).isRelative())
+            value = installationDir(logDir) + QLatin1Char('/') + value;
         else if (key.startsWith(loggerPrefix))
             group.loggerName = key.mid(loggerPrefix.size());
         putProperty(group.properties, key, value);

@@ -21,7 +21,9 @@ struct LogGroup
 
     // Reads the Log group: "#" keys are skipped, relative ".File" values are
     // placed under logDir (which ends with "/") and get ".log" unless they
-    // end with ".log" or ".txt".
+    // end with ".log" or ".txt"; relative file names of rolling policies
+    // (".FileNamePattern", ".ActiveFileName") are placed in the
+    // installation, logDir's parent.
     static LogGroup read(QSettings &settings, const QString &logDir);
 
     // The properties in the form log4cxx reads: class names written for
@@ -30,8 +32,10 @@ struct LogGroup
     // DailyRollingFileAppender becomes a RollingFileAppender with a time based
     // policy that rolls File into File + DatePattern; appenders without an
     // Encoding write UTF-8, as Log4Qt did with the core's UTF-8 locale codec.
-    // File, rolling and daily rolling appenders writing below logDir become
-    // LogFileAppender, which rolls each of them.
+    // Every file appender writing below logDir (log4j's and those of
+    // log4cxx's rolling package) becomes LogFileAppender, which rolls each
+    // of them: a rolling package's policies become its DatePattern,
+    // MaxBackupIndex and MaxFileSize.
     Properties log4cxxProperties() const;
 
     // Configures log4cxx with log4cxxProperties(); the result is not checked.

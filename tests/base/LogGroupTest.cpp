@@ -235,8 +235,6 @@ TEST_F(LogGroupTest, FileAppendersBelowTheLogDirectoryBecomeLogFileAppenders)
                          "log4j.appender.outside.File=/var/tmp/outside.log\n"
                          "log4j.appender.escaping=Log4Qt::FileAppender\n"
                          "log4j.appender.escaping.File=../escaping\n"
-                         "log4j.appender.policies=org.apache.log4j.rolling.RollingFileAppender\n"
-                         "log4j.appender.policies.File=policies\n"
                          "log4j.appender.console=org.apache.log4j.ConsoleAppender\n"
                          "log4j.appender.console.File=console\n");
     for (const QString name : {"plain", "sized", "daily", "dated"}) {
@@ -251,10 +249,47 @@ TEST_F(LogGroupTest, FileAppendersBelowTheLogDirectoryBecomeLogFileAppenders)
     EXPECT_FALSE(p.contains("log4j.appender.daily.rollingPolicy"));
     EXPECT_EQ(p["log4j.appender.outside"], "org.apache.log4j.FileAppender");
     EXPECT_EQ(p["log4j.appender.escaping"], "org.apache.log4j.FileAppender");
-    EXPECT_EQ(p["log4j.appender.policies"], "org.apache.log4j.rolling.RollingFileAppender");
     EXPECT_EQ(p["log4j.appender.console"], "org.apache.log4j.ConsoleAppender");
-    for (const QString name : {"outside", "escaping", "policies", "console"})
+    for (const QString name : {"outside", "escaping", "console"})
         EXPECT_FALSE(p.contains("log4j.appender." + name + ".LogDirectory")) << name.toStdString();
+}
+
+// log4cxx's rolling package below log/: its policies become our
+// appender's bounds, and a relative file name pattern lies in the
+// installation, as it did when the installation was the current directory.
+TEST_F(LogGroupTest, RollingPackageAppendersBelowTheLogDirectoryKeepTheirBounds)
+{
+    const QString rolling = "org.apache.log4j.rolling.";
+    const Map p = mapped("log4j.appender.timed=" + rolling + "RollingFileAppender\n"
+                         "log4j.appender.timed.File=timed\n"
+                         "log4j.appender.timed.rollingPolicy=" + rolling + "TimeBasedRollingPolicy\n"
+                         "log4j.appender.timed.rollingPolicy.FileNamePattern=log/timed.%d{yyyy-MM}.log\n"
+                         "log4j.appender.window=" + rolling + "RollingFileAppender\n"
+                         "log4j.appender.window.rollingPolicy=" + rolling + "FixedWindowRollingPolicy\n"
+                         "log4j.appender.window.rollingPolicy.ActiveFileName=log/window.log\n"
+                         "log4j.appender.window.rollingPolicy.FileNamePattern=log/window.%i.log\n"
+                         "log4j.appender.window.rollingPolicy.MinIndex=2\n"
+                         "log4j.appender.window.rollingPolicy.MaxIndex=4\n"
+                         "log4j.appender.window.triggeringPolicy=" + rolling + "SizeBasedTriggeringPolicy\n"
+                         "log4j.appender.window.triggeringPolicy.MaxFileSize=64KB\n"
+                         "log4j.appender.elsewhere=" + rolling + "RollingFileAppender\n"
+                         "log4j.appender.elsewhere.rollingPolicy=" + rolling + "TimeBasedRollingPolicy\n"
+                         "log4j.appender.elsewhere.rollingPolicy.FileNamePattern=/var/tmp/elsewhere.%d\n");
+    EXPECT_EQ(p["log4j.appender.timed"], "LogFileAppender");
+    EXPECT_EQ(p["log4j.appender.timed.File"], install.logDir() + "timed.log");
+    EXPECT_EQ(p["log4j.appender.timed.DatePattern"], "'.'yyyy-MM");
+    EXPECT_EQ(p["log4j.appender.window"], "LogFileAppender");
+    EXPECT_EQ(p["log4j.appender.window.File"], install.logDir() + "window.log");
+    EXPECT_EQ(p["log4j.appender.window.MaxBackupIndex"], "3");
+    EXPECT_EQ(p["log4j.appender.window.MaxFileSize"], "64KB");
+    for (const QString name : {"timed", "window"}) {
+        for (const QString &key : p.keys())
+            EXPECT_FALSE(key.contains(name + ".rollingPolicy") || key.contains(name + ".triggeringPolicy")) << key.toStdString();
+    }
+    EXPECT_EQ(p["log4j.appender.elsewhere"], rolling + "RollingFileAppender");
+    EXPECT_EQ(p["log4j.appender.elsewhere.rollingPolicy.FileNamePattern"], "/var/tmp/elsewhere.%d");
+    const Map read = readMap("log4j.appender.r.rollingPolicy.FileNamePattern=log/r.%d\n");
+    EXPECT_EQ(QDir::cleanPath(read["log4j.appender.r.rollingPolicy.FileNamePattern"]), QDir::cleanPath(install.logDir() + "r.%d"));
 }
 
 // The shipped configuration keeps log/ bounded: 10 MB and five rolled files.

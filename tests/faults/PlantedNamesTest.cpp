@@ -221,9 +221,9 @@ TEST_F(PlantedNamesTest, NothingPlantedIsWrittenSentOrRemovedAndLinesGoOn)
 
 // log/ and debug/: the rows of the log's files (one appender's file, the
 // rolled names of another) and a window of debug picture names. A debug
-// picture is named after the millisecond it is written in: a link is
-// planted under the name of every millisecond of the window but each
-// 16th, so that a picture meets a planted name nearly always and finds a
+// picture is named after the millisecond it is written in: a link or a
+// second name is planted under the name of every millisecond of the window
+// but each 16th, so that a picture meets a planted name nearly always and finds a
 // free one among the next names it tries.
 constexpr qint64 pictureWindowMs = 40000;
 constexpr qint64 freeEvery = 16;
@@ -283,14 +283,16 @@ protected:
     QString scene() const { return install.path() + "/scene.png"; }
     QString at(const QString &relative) const { return install.path() + "/" + relative; }
 
-    // From now, for the length of the window; all lead to one target.
+    // From now, for the length of the window: symbolic links to one
+    // target, and each fourth name a second name of another.
     int plantPictureWindow(qint64 firstMs)
     {
-        const QString target = makeTarget(false).path;
+        const QByteArray linked = QFile::encodeName(makeTarget(false).path);
+        const QByteArray named = QFile::encodeName(makeTarget(false).path);
         int count = 0;
         for (qint64 ms = firstMs; ms < firstMs + pictureWindowMs; ++ms) {
-            const QString name = at(QString("debug/%1_noface.png").arg(ms));
-            if (!isFreeName(ms) && ::symlink(QFile::encodeName(target), QFile::encodeName(name)) == 0)
+            const QByteArray name = QFile::encodeName(at(QString("debug/%1_noface.png").arg(ms)));
+            if (!isFreeName(ms) && (ms % 4 == 1 ? ::link(named, name) : ::symlink(linked, name)) == 0)
                 ++count;
         }
         return count;
