@@ -10,6 +10,7 @@
 #include <log4cxx/helpers/pool.h>
 #include <log4cxx/helpers/simpledateformat.h>
 #include <log4cxx/helpers/stringhelper.h>
+#include <log4cxx/logmanager.h>
 #include <log4cxx/spi/loggingevent.h>
 
 #include <atomic>
@@ -128,6 +129,18 @@ LogFileAppender::~LogFileAppender()
 void LogFileAppender::setStandardErrorFallback(bool enabled)
 {
     standardErrorFallback = enabled;
+}
+
+void LogFileAppender::detachEverywhere()
+{
+    log4cxx::LoggerList loggers = log4cxx::LogManager::getCurrentLoggers();
+    loggers.push_back(log4cxx::LogManager::getRootLogger());
+    for (const log4cxx::LoggerPtr &logger : loggers) {
+        for (const log4cxx::AppenderPtr &appender : logger->getAllAppenders()) {
+            if (appender->instanceof(getStaticClass()))
+                logger->removeAppender(appender);
+        }
+    }
 }
 
 void LogFileAppender::setOption(const LogString &option, const LogString &value)

@@ -58,6 +58,9 @@ public:
     // For a program run by an installer (the wizard): lines that cannot go to
     // their file go to the standard error instead.
     static void setStandardErrorFallback(bool enabled);
+    // Takes every appender of this class off every logger (they close as
+    // they go): for a library about to be unloaded while log4cxx stays.
+    static void detachEverywhere();
 
 protected:
     void append(const log4cxx::spi::LoggingEventPtr &event, log4cxx::helpers::Pool &pool) override;

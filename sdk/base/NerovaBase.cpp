@@ -1,6 +1,7 @@
 #include "NerovaBase.h"
 
 #include "ConfigWatcher.h"
+#include "LogFileAppender.h"
 #include "LogGroup.h"
 #include "NerovaLog.h"
 
@@ -46,7 +47,10 @@ NerovaBase::~NerovaBase()
 {
     QCoreApplication::removeTranslator(&m_translator);
     NerovaBase *self = this;
-    currentInstance.compare_exchange_strong(self, nullptr);
+    // The last instance: log4cxx may outlive the library (a Qt host unloads
+    // it after NV_Uninit), and must then hold no appender of its code.
+    if (currentInstance.compare_exchange_strong(self, nullptr))
+        LogFileAppender::detachEverywhere();
 }
 
 NerovaBase *NerovaBase::instance()
