@@ -32,7 +32,9 @@ bool readTaken(const QList<QByteArray> &fields, TradeJournalFormat::Trade *trade
     if (fields.size() != 3 || fields[0] != "+" || !TradeJournalFormat::isKey(fields[1]))
         return false;
     const auto body = QByteArray::fromBase64Encoding(fields[2], QByteArray::AbortOnBase64DecodingErrors);
-    if (!body)
+    // Only the one spelling the journal writes: Base64 with other padding or
+    // stray low bits decodes to the same body under a line no writer made.
+    if (!body || body.decoded.toBase64() != fields[2])
         return false;
     trade->key = fields[1];
     trade->body = body.decoded;

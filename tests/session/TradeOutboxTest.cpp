@@ -108,6 +108,12 @@ TEST(TradeJournalFormatTest, APowerLossCostsOnlyTheLinesItDamaged)
     ASSERT_EQ(held.size(), 1u);
     EXPECT_EQ(held[0].key, second.key);
 
+    // A line no writer made: the body's Base64 spelled with other low bits.
+    const QByteArray key = TradeJournalFormat::newKey();
+    const QByteArray oddSpelling = TradeJournalFormat::sealed("+ " + key + " QR==");
+    EXPECT_EQ(TradeJournalFormat::parse(header + oddSpelling).damaged, 1);
+    EXPECT_EQ(TradeJournalFormat::parse(header + TradeJournalFormat::sealed("+ " + key + " QQ==")).lines.size(), 1u);
+
     EXPECT_FALSE(TradeJournalFormat::parse("+ " + first.key + " e30= 00000000\n").hasHeader);
     EXPECT_FALSE(TradeJournalFormat::isKey(QByteArray(32, 'G')));
 }
