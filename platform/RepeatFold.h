@@ -33,8 +33,8 @@ public:
     // The counts held back, as lines; forgets every kind.
     std::vector<Line> flush();
 
-    // The message as written: addresses gone, control characters escaped,
-    // a password in an address masked, cut to a bounded length.
+    // The message as written: addresses gone, made safe (LogText), cut to
+    // a bounded length.
     static std::string normalised(const std::string &message);
 
 private:

@@ -1,5 +1,7 @@
 #include "DeviceLists.h"
 
+#include "LogText.h"
+
 #include <QComboBox>
 #include <QDebug>
 #include <QIcon>
@@ -20,7 +22,8 @@ void DeviceLists::fillCameras(QComboBox *box, const QList<CameraInfo> &cameras, 
 {
     startList(box);
     for (const CameraInfo &camera : cameras) {
-        qDebug() << "Camera:" << camera.deviceName << camera.description << camera.captureTarget;
+        qDebug() << "Camera:" << camera.deviceName << LogText::safe(camera.description)
+                 << LogText::safe(camera.captureTarget);
         const QString identifier = CameraList::identifier(camera.deviceName);
         box->addItem(QIcon(), camera.description, identifier);
         if (identifier.compare(savedIdentifier, Qt::CaseInsensitive) == 0)

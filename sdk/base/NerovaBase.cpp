@@ -3,6 +3,7 @@
 #include "ConfigWatcher.h"
 #include "LogFileAppender.h"
 #include "LogGroup.h"
+#include "LogSecrets.h"
 #include "NerovaLog.h"
 
 #include <QCoreApplication>
@@ -149,6 +150,7 @@ QString NerovaBase::brandId() const
 
 void NerovaBase::setSession(const QString &token, const QString &brandId)
 {
+    LogSecrets::rememberSecret(token);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_sessionToken = token;
     m_brandId = brandId;

@@ -1,5 +1,7 @@
 #include "NerovaLog.h"
 
+#include "LogText.h"
+
 #include <log4cxx/logger.h>
 #include <log4cxx/logmanager.h>
 
@@ -14,7 +16,7 @@ namespace {
 void write(const NerovaLog::Logger &logger, const log4cxx::LevelPtr &level, const QString &text)
 {
     if (logger->isEnabledFor(level))
-        logger->forcedLogLS(level, text.toStdString(), log4cxx::spi::LocationInfo::getLocationUnavailable());
+        logger->forcedLogLS(level, LogText::safe(text).toStdString(), log4cxx::spi::LocationInfo::getLocationUnavailable());
 }
 
 } // namespace
@@ -67,7 +69,7 @@ void error(const QString &loggerName, const QString &text)
 
 void toStandardError(const QString &text)
 {
-    std::fprintf(stderr, "nerova: ERROR %s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "nerova: ERROR %s\n", LogText::safe(text).toLocal8Bit().constData());
     std::fflush(stderr);
 }
 

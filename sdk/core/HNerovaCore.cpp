@@ -3,6 +3,7 @@
 #include "ConfigWatcher.h"
 #include "ConfigKeys.h"
 #include "LogGroup.h"
+#include "LogSecrets.h"
 #include "NerovaFace.h"
 #include "NerovaLog.h"
 #include "NerovaProbe.h"
@@ -225,6 +226,7 @@ int HNerovaCore::Login(const QByteArray &userName, const QByteArray &password)
         m_password.clear();
         return NV_ERR_PARAM;
     }
+    LogSecrets::rememberSecret(QString::fromUtf8(m_password));
     logCoreInfo(QStringLiteral("Login url:%1, mac: %2, userName=%3").arg(m_loginUrl, m_storeNumber, m_userName));
     if (m_loginUrl.isEmpty()) {
         failLoginLater(noLoginAddressText());

@@ -2,7 +2,7 @@
 
 #include "CloudCredentials.h"
 #include "CloudProtocol.h"
-#include "LogText.h"
+#include "LogSecrets.h"
 #include "MemberProtocol.h"
 #include "NerovaBase.h"
 #include "StoreProtocol.h"
@@ -25,9 +25,10 @@ QString queryValue(const QString &text)
     return QString::fromLatin1(QUrl::toPercentEncoding(text));
 }
 
+// The log masks what is secret in it.
 QString replyText(const QByteArray &reply)
 {
-    return LogText::safe(QString::fromUtf8(reply));
+    return QString::fromUtf8(reply);
 }
 
 } // namespace
@@ -36,6 +37,7 @@ FaceCloud::FaceCloud(const std::atomic<bool> &stopRequested)
     : m_post(stopRequested, m_networkReady)
     , m_stopRequested(stopRequested)
 {
+    LogSecrets::rememberSecret(CloudCredentials::clientSecret());
     m_clock.start();
 }
 
@@ -53,8 +55,9 @@ void FaceCloud::RequestToken()
     QByteArray reply;
     if (m_post.send(reply, base().config()->faceTokenServer, body) != PostJson::ok)
         return;
-    base().logTrace(QStringLiteral("Login to Baidu %1").arg(LogText::safe(QString::fromUtf8(reply).left(50))));
+    base().logTrace(QStringLiteral("Login to Baidu %1").arg(QString::fromUtf8(reply).left(50)));
     m_accessToken = CloudProtocol::accessToken(reply);
+    LogSecrets::rememberSecret(m_accessToken);
 }
 
 FaceCloud::Outcome FaceCloud::SearchFace(const QByteArray &faceImage)
@@ -158,7 +161,7 @@ void FaceCloud::startQuotaPause(const QJsonObject &reply)
     const int seconds = std::max(0, base().config()->quotaPause);
     m_pauseEndsMs = m_clock.elapsed() + seconds * qint64(1000);
     const int code = CloudProtocol::errorCode(reply);
-    const QString message = LogText::safe(reply.value(QStringLiteral("error_msg")).toString().left(200));
+    const QString message = reply.value(QStringLiteral("error_msg")).toString().left(200);
     base().logError(QStringLiteral("The cloud face service's quota is used up (error %1: %2): no face is searched "
                                    "for %3 s (Baidu/QuotaPause), faces seen meanwhile are only counted. Check the "
                                    "service's daily and total limits.")
@@ -216,8 +219,10 @@ FaceCloud::Outcome FaceCloud::RegisterUser(const QString &uid)
     if (m_post.send(reply, memberUrl(config->addUserUrl), MemberProtocol::userBody(config->deviceId, uid))
         != PostJson::ok)
         return Outcome::NotReported;
-    base().logTrace(QStringLiteral("Register user %1, %2 (%3)").arg(config->deviceId, uid, replyText(reply)));
     const QJsonObject answer = StoreProtocol::replyObject(reply);
+    for (const QString &phone : MemberProtocol::phones(answer))
+        LogSecrets::rememberPhone(phone);
+    base().logTrace(QStringLiteral("Register user %1, %2 (%3)").arg(config->deviceId, uid, replyText(reply)));
     if (answer.isEmpty())
         return Outcome::NotReported;
     if (MemberProtocol::state(answer) == MemberProtocol::stateInvalidToken) {

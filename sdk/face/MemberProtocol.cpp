@@ -1,5 +1,6 @@
 #include "MemberProtocol.h"
 
+#include "LogText.h"
 #include "StoreProtocol.h"
 
 #include <QJsonDocument>
@@ -28,6 +29,19 @@ int MemberProtocol::state(const QJsonObject &reply)
 QString MemberProtocol::uid(const QJsonObject &reply)
 {
     return reply.value(QStringLiteral("uid")).toString();
+}
+
+QStringList MemberProtocol::phones(const QJsonObject &reply)
+{
+    QStringList found;
+    const QJsonObject userInfo = reply.value(QStringLiteral("userInfo")).toObject();
+    for (auto member = userInfo.begin(); member != userInfo.end(); ++member) {
+        if (!LogText::isPhoneName(member.key()))
+            continue;
+        const QJsonValue value = member.value();
+        found << (value.isDouble() ? QString::number(value.toDouble(), 'f', 0) : value.toString());
+    }
+    return found;
 }
 
 QString MemberProtocol::visitorRecord(const QJsonObject &reply, const QByteArray &image, const QString &member,

@@ -3,7 +3,6 @@
 #include "DebugPictures.h"
 #include "DecoderLog.h"
 #include "FaceDetection.h"
-#include "LogText.h"
 #include "NerovaBase.h"
 #include "TimerPeriod.h"
 #include "nerova.h"
@@ -29,13 +28,13 @@ const int waitStepMs = 10;
 // A token request that fails at once is not repeated sooner than this.
 const int tokenRetryMs = 1000;
 
-// The decoder's lines, made safe like every text from outside.
+// The decoder's lines; the log makes them safe like every line.
 void logDecoderLine(DecoderLog::Level level, const QString &line)
 {
     const NerovaBase *base = NerovaBase::instance();
     if (!base)
         return;
-    const QString text = QStringLiteral("Decoder: %1").arg(LogText::safe(line));
+    const QString text = QStringLiteral("Decoder: %1").arg(line);
     if (level == DecoderLog::Level::Error)
         base->logError(text);
     else
