@@ -35,6 +35,12 @@ debian_root_make() {
   local tarball=${cache:+$cache/bookworm-minbase.tar.gz}
   if [ -f "$root/etc/debian_version" ]; then
     echo "Reusing the Debian root $root ($(cat "$root/etc/debian_version"))"
+    # A run killed before its clean-up leaves its mounts: they come off
+    # (deepest first) before new ones are made, or these would stack on them.
+    local m
+    for m in $(debian_root_mounts_below "$root" | grep -vx "$(realpath -m "$root")" | sort -r); do
+      umount -R "$m" 2> /dev/null || umount -R -l "$m" 2> /dev/null || true
+    done
   elif [ -n "$tarball" ] && [ -f "$tarball" ]; then
     echo "A fresh Debian 12 root in $root (from $tarball)"
     mkdir -p "$root"
@@ -65,12 +71,7 @@ debian_root_make() {
 }
 
 debian_root_mount() {
-  local root=$1 m
-  # A run killed before its clean-up leaves its mounts: a reused root takes
-  # them off first (deepest first), or the new mounts would stack on them.
-  for m in $(debian_root_mounts_below "$root" | grep -vx "$(realpath -m "$root")" | sort -r); do
-    umount -R "$m" 2> /dev/null || umount -R -l "$m" 2> /dev/null || true
-  done
+  local root=$1
   mount -t proc proc "$root/proc" && DEBIAN_ROOT_MOUNTS+=("$root/proc") || return 1
   mount -t sysfs -o ro sysfs "$root/sys" && DEBIAN_ROOT_MOUNTS+=("$root/sys") || return 1
   # rslave: what is unmounted inside never reaches the machine's /dev.
