@@ -196,16 +196,22 @@ QString withMaskedUrls(const QString &text)
 
 enum class Field { Other, Secret, Phone };
 
+bool isPhoneField(const QStringRef &name)
+{
+    return name.contains(QLatin1String("phone"), Qt::CaseInsensitive)
+        || name.contains(QLatin1String("mobile"), Qt::CaseInsensitive)
+        || name.compare(QLatin1String("tel"), Qt::CaseInsensitive) == 0;
+}
+
 Field fieldOf(const QStringRef &name)
 {
-    const QString lower = name.toString().toLower();
+    if (name.size() < 3)
+        return Field::Other;
     for (const char *secret : {"passw", "pwd", "secret", "token", "session_key"}) {
-        if (lower.contains(QLatin1String(secret)))
+        if (name.contains(QLatin1String(secret), Qt::CaseInsensitive))
             return Field::Secret;
     }
-    if (LogText::isPhoneName(lower))
-        return Field::Phone;
-    return Field::Other;
+    return isPhoneField(name) ? Field::Phone : Field::Other;
 }
 
 bool endsBareValue(QChar c)
@@ -351,8 +357,7 @@ QString withEscapedControls(const QString &text)
 
 bool LogText::isPhoneName(const QString &name)
 {
-    const QString lower = name.toLower();
-    return lower.contains(QLatin1String("phone")) || lower.contains(QLatin1String("mobile")) || lower == QLatin1String("tel");
+    return isPhoneField(QStringRef(&name));
 }
 
 QString LogText::safe(const QString &text, const LogSecrets::Known &known)
