@@ -12,11 +12,12 @@ struct Registry
     QStringList phoneOrder; // oldest first
 };
 
-// Never destroyed: an exit handler may still log while it ends a worker.
+// Made at the latest by NerovaLog::makeLevels, so that it outlives an exit
+// handler that logs; freed when the library is unloaded.
 Registry &registry()
 {
-    static Registry *const instance = new Registry;
-    return *instance;
+    static Registry instance;
+    return instance;
 }
 
 void keepNewest(QStringList &list, const QString &value, int kept)

@@ -1,5 +1,6 @@
 #include "NerovaLog.h"
 
+#include "LogSecrets.h"
 #include "LogText.h"
 
 #include <log4cxx/logger.h>
@@ -35,6 +36,7 @@ void makeLevels()
     log4cxx::Level::getTrace();
     log4cxx::Level::getInfo();
     log4cxx::Level::getError();
+    LogSecrets::known();
 }
 
 void trace(const Logger &logger, const QString &text)

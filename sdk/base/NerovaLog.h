@@ -28,8 +28,9 @@ void info(const QString &loggerName, const QString &text);
 void error(const QString &loggerName, const QString &text);
 
 // log4cxx makes each level on its first use and frees it at exit in the
-// reverse order: made now, the levels outlive an exit handler registered
-// after this call, which may still log while it ends a worker.
+// reverse order: made now, the levels (and the secrets the log masks)
+// outlive an exit handler registered after this call, which may still log
+// while it ends a worker.
 void makeLevels();
 
 // "nerova: ERROR <text>" on the standard error alone: for what cannot go

@@ -95,7 +95,7 @@ TEST_F(FaceCloudTest, NewVisitorIsAddedUnderAFreshUidAndReachesTheHost)
     EXPECT_EQ(visitor.value("image").toString().toLatin1(), faceImage);
 
     const QString text = log();
-    EXPECT_TRUE(text.contains("Login to Baidu {\"refresh_token\":\"25.refresh\",\"expires_in\":25920"));
+    EXPECT_TRUE(text.contains("Login to Baidu {\"refresh_token\":\"********\",\"expires_in\":25920"));
     EXPECT_TRUE(text.contains("Search Face from Baidu {\"error_code\":0")) << text.toStdString();
     EXPECT_TRUE(text.contains("} (NONE, store-7)"));
     EXPECT_TRUE(text.contains("Request Uid {\"state\":0,\"uid\":\"V-42\"} (S-1)"));
