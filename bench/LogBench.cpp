@@ -73,7 +73,7 @@ void BM_SafeLogText(benchmark::State &state)
 {
     const QString text = repeatedTo(hostilePieces.at(state.range(0)), state.range(1));
     LogSecrets::Known known;
-    known.secrets = QStringList{QStringLiteral("aaaaaaaaaaaaaaaaaaaaaaab"), QStringLiteral("Tok3nValue")};
+    known.secrets = {QStringLiteral("aaaaaaaaaaaaaaaaaaaaaaab"), QStringLiteral("Tok3nValue")};
     for (auto _ : state)
         benchmark::DoNotOptimize(LogText::safe(text, known));
     state.SetBytesProcessed(state.iterations() * state.range(1) * 2);

@@ -1,15 +1,18 @@
 #include "LogSecrets.h"
 
-#include <QMutex>
 #include <QUrl>
+
+#include <algorithm>
+#include <deque>
+#include <mutex>
 
 namespace {
 
 struct Registry
 {
-    QMutex mutex;
+    std::mutex mutex; // not QMutex: ThreadSanitizer sees this one
     LogSecrets::Known known;
-    QStringList phoneOrder; // oldest first
+    std::deque<QString> phoneOrder; // oldest first
 };
 
 // Made at the latest by NerovaLog::makeLevels, so that it outlives an exit
@@ -20,12 +23,12 @@ Registry &registry()
     return instance;
 }
 
-void keepNewest(QStringList &list, const QString &value, int kept)
+void keepNewest(std::vector<QString> &list, const QString &value, std::size_t kept)
 {
-    list.removeAll(value);
-    list.append(value);
-    while (list.size() > kept)
-        list.removeFirst();
+    list.erase(std::remove(list.begin(), list.end(), value), list.end());
+    list.push_back(value);
+    if (list.size() > kept)
+        list.erase(list.begin(), list.end() - kept);
 }
 
 QString digitsOf(const QString &text)
@@ -46,7 +49,7 @@ void LogSecrets::rememberSecret(const QString &value)
         return;
     const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(value));
     Registry &r = registry();
-    QMutexLocker lock(&r.mutex);
+    std::lock_guard<std::mutex> lock(r.mutex);
     keepNewest(r.known.secrets, value, 2 * secretsKept);
     if (encoded != value)
         keepNewest(r.known.secrets, encoded, 2 * secretsKept);
@@ -58,18 +61,19 @@ void LogSecrets::rememberPhone(const QString &value)
     if (digits.size() < shortestPhone)
         return;
     Registry &r = registry();
-    QMutexLocker lock(&r.mutex);
-    if (r.known.phones.contains(digits))
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (!r.known.phones.insert(digits).second)
         return;
-    r.known.phones.insert(digits);
-    r.phoneOrder.append(digits);
-    if (r.phoneOrder.size() > phonesKept)
-        r.known.phones.remove(r.phoneOrder.takeFirst());
+    r.phoneOrder.push_back(digits);
+    if (r.phoneOrder.size() > static_cast<std::size_t>(phonesKept)) {
+        r.known.phones.erase(r.phoneOrder.front());
+        r.phoneOrder.pop_front();
+    }
 }
 
 LogSecrets::Known LogSecrets::known()
 {
     Registry &r = registry();
-    QMutexLocker lock(&r.mutex);
+    std::lock_guard<std::mutex> lock(r.mutex);
     return r.known;
 }

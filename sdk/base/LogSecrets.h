@@ -1,21 +1,24 @@
 #pragma once
 
-#include <QSet>
 #include <QString>
-#include <QStringList>
+
+#include <set>
+#include <vector>
 
 // The secrets and phone numbers the process has learnt (passwords, tokens,
 // members' phones), so that LogText masks them wherever they turn up in a
 // log line, named or not. Both lists are bounded: the newest are kept.
 //
-// Thread-safe: the face worker's thread logs and learns too.
+// Thread-safe: the face worker's thread logs and learns too. The lists are
+// standard containers, copied whole for each reader: Qt's shared ones are
+// changed in place once unshared, which ThreadSanitizer cannot follow.
 class LogSecrets
 {
 public:
     struct Known
     {
-        QStringList secrets;     // also each one's percent-encoded form
-        QSet<QString> phones;    // the digits of each phone
+        std::vector<QString> secrets; // also each one's percent-encoded form
+        std::set<QString> phones;     // the digits of each phone
     };
 
     // Values shorter than this are not remembered: masking every "1234"

@@ -1,5 +1,8 @@
 #include "LogText.h"
 
+#include <QStringList>
+#include <QVector>
+
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -113,7 +116,7 @@ QString withoutValue(const QString &text, const QString &value)
     return rewrite.result();
 }
 
-QString withoutSecrets(QString text, const QStringList &secrets)
+QString withoutSecrets(QString text, const std::vector<QString> &secrets)
 {
     for (const QString &secret : secrets) {
         if (!secret.isEmpty())
@@ -313,13 +316,13 @@ bool isMobileNumber(const QStringRef &digits)
         && digits[1] <= QLatin1Char('9');
 }
 
-QString withMaskedPhones(const QString &text, const QSet<QString> &knownPhones)
+QString withMaskedPhones(const QString &text, const std::set<QString> &knownPhones)
 {
     Rewrite rewrite(text);
     eachRun(text, isDigit, [&](int start, int end) {
         const QStringRef digits = text.midRef(start, end - start);
         if (isMobileNumber(digits)
-            || (digits.size() >= LogSecrets::shortestPhone && knownPhones.contains(digits.toString())))
+            || (digits.size() >= LogSecrets::shortestPhone && knownPhones.count(digits.toString()) > 0))
             rewrite.replace(start, end, maskedPhone(digits));
         return end;
     });

@@ -16,7 +16,7 @@ struct Row
 TEST(LogText, MasksSecretsAndPhonesAndKeepsTheRest)
 {
     LogSecrets::Known known;
-    known.secrets = QStringList{QStringLiteral("Zq9-session-Tk"), QStringLiteral("Zq9%2Bsession")};
+    known.secrets = {QStringLiteral("Zq9-session-Tk"), QStringLiteral("Zq9%2Bsession")};
     known.phones = {QStringLiteral("05718888123")};
     const QString image = QString(300, QLatin1Char('Q')) + QStringLiteral("==");
     const Row rows[] = {
