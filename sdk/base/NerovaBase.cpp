@@ -1,6 +1,7 @@
 #include "NerovaBase.h"
 
 #include "ConfigWatcher.h"
+#include "JsonText.h"
 #include "LogFileAppender.h"
 #include "LogGroup.h"
 #include "NerovaLog.h"
@@ -28,6 +29,12 @@ std::wstring wide(const QString &text)
 {
     return text.toStdWString();
 }
+
+void logJsonRefusal(const QString &line)
+{
+    if (const NerovaBase *base = NerovaBase::instance())
+        base->logError(line);
+}
 } // namespace
 
 NerovaBase::NerovaBase()
@@ -35,6 +42,7 @@ NerovaBase::NerovaBase()
     , m_config(std::make_shared<const NerovaConfig>())
 {
     currentInstance = this;
+    JsonText::setRefusalLog(&logJsonRefusal);
     m_settings = std::make_unique<QSettings>(m_paths.configFile, QSettings::IniFormat);
     loadConfiguration();
     m_watcher = new ConfigWatcher(m_paths.configFile, this);
