@@ -1,7 +1,7 @@
 // Reading 4 MB replies: a hostile one made of one member name repeated
-// (refused at the member limit), hostile ones within the limits (objects
-// of repeated names, each right at the limit; deep nesting), and a normal
-// one (a long list of labels).
+// (refused at the member limit), hostile ones just within the limits
+// (repeated long names; nesting to the deepest level), and a normal one
+// (labels with long texts).
 #include "JsonText.h"
 
 #include <benchmark/benchmark.h>
@@ -23,20 +23,25 @@ QByteArray oneObjectOfRepeatedNames()
     return repeatedName((replyBytes - 2) / 6);
 }
 
-QByteArray objectsAtTheMemberLimit()
+// As many members as the limit allows, their one long name filling 4 MB.
+QByteArray repeatedLongNames()
 {
-    const QByteArray object = repeatedName(JsonText::Limits().maxMembers);
-    QByteArray text = "[" + object;
-    while (text.size() + object.size() + 2 < replyBytes)
-        text += ',' + object;
-    return text + ']';
+    const int members = JsonText::Limits().maxMembers;
+    const QByteArray name = '"' + QByteArray(replyBytes / members - 8, 'n') + "\":";
+    QByteArray text = "{" + name + '0';
+    for (int i = 1; i < members; ++i)
+        text += ',' + name + QByteArray::number(i % 10);
+    return text + '}';
 }
 
+// Lists nested to the deepest level, as many as the member limit allows.
 QByteArray deeplyNestedLists()
 {
-    const QByteArray nested = QByteArray(60, '[') + QByteArray(60, ']');
+    const int depth = JsonText::Limits().maxDepth - 1;
+    const QByteArray nested = QByteArray(depth, '[') + "\"" + QByteArray(replyBytes / 3500, 'x') + "\""
+        + QByteArray(depth, ']');
     QByteArray text = "[" + nested;
-    while (text.size() + nested.size() + 2 < replyBytes)
+    for (int lists = 1; (lists + 1) * (depth + 1) < JsonText::Limits().maxMembers; ++lists)
         text += ',' + nested;
     return text + ']';
 }
@@ -44,28 +49,32 @@ QByteArray deeplyNestedLists()
 QByteArray manyLabels()
 {
     QByteArray text = R"({"state":0,"token":"t","brandLabelList":[)";
-    for (int i = 0; text.size() < replyBytes - 100; ++i)
+    const QByteArray description(180, 'd');
+    for (int i = 0; text.size() < replyBytes - 300; ++i)
         text += (i ? "," : "") + QByteArray(R"({"labelId":)") + QByteArray::number(i) + R"(,"labelName":"Label )"
-            + QByteArray::number(i) + "\"}";
+            + QByteArray::number(i) + ' ' + description + "\"}";
     return text + "]}";
 }
 
-void parse(benchmark::State &state, const QByteArray &text)
+void parse(benchmark::State &state, const QByteArray &text, bool refused = false)
 {
+    if (JsonText::parse(text).isNull() != refused)
+        state.SkipWithError(refused ? "read, not refused" : "refused, not read");
     for (auto _ : state)
         benchmark::DoNotOptimize(JsonText::parse(text));
     state.SetBytesProcessed(state.iterations() * text.size());
+    state.counters["bytes"] = text.size();
 }
 
 void BM_RepeatedNameRefused(benchmark::State &state)
 {
-    parse(state, oneObjectOfRepeatedNames());
+    parse(state, oneObjectOfRepeatedNames(), true);
 }
 BENCHMARK(BM_RepeatedNameRefused)->Unit(benchmark::kMillisecond);
 
 void BM_RepeatedNamesWithinLimits(benchmark::State &state)
 {
-    parse(state, objectsAtTheMemberLimit());
+    parse(state, repeatedLongNames());
 }
 BENCHMARK(BM_RepeatedNamesWithinLimits)->Unit(benchmark::kMillisecond);
 

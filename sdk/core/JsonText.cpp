@@ -84,6 +84,15 @@ private:
         return false;
     }
 
+    // One more member or element; false past the limit.
+    bool counted()
+    {
+        if (++m_members <= m_limits.maxMembers)
+            return true;
+        m_refusal = QStringLiteral("more than %1 members and elements").arg(m_limits.maxMembers);
+        return false;
+    }
+
     bool scalar()
     {
         const int start = m_pos;
@@ -132,7 +141,7 @@ private:
             return true;
         }
         for (;;) {
-            if (!value(depth))
+            if (!value(depth) || !counted())
                 return false;
             skipSpace();
             if (peek() == ']') {
@@ -167,12 +176,8 @@ private:
             if (peek() != ':')
                 return false;
             ++m_pos;
-            if (!value(depth))
+            if (!value(depth) || !counted())
                 return false;
-            if (members.size() == m_limits.maxMembers) {
-                m_refusal = QStringLiteral("an object of more than %1 members").arg(m_limits.maxMembers);
-                return false;
-            }
             members.append(member);
             skipSpace();
             if (peek() == '}') {
@@ -184,6 +189,18 @@ private:
                 return false;
             ++m_pos;
         }
+    }
+
+    // Printable ASCII without escapes: a name Qt always accepts, known
+    // without asking it (a hostile reply repeats such names by the thousand).
+    bool isPlainName(const Span &name) const
+    {
+        for (int i = name.first + 1; i < name.second - 1; ++i) {
+            const char c = m_text[i];
+            if (c < 0x20 || c > 0x7e || c == '\\')
+                return false;
+        }
+        return true;
     }
 
     // A name Qt refuses (a bad escape, a control character, broken UTF-8)
@@ -200,7 +217,7 @@ private:
             if (lastIndex.value(members[i].name) == i)
                 continue;
             const Span name = members[i].nameSpan;
-            if (QJsonDocument::fromJson('[' + m_text.mid(name.first, name.second - name.first) + ']').isNull())
+            if (!isPlainName(name) && QJsonDocument::fromJson('[' + m_text.mid(name.first, name.second - name.first) + ']').isNull())
                 return;
             QString unique;
             do {
@@ -214,6 +231,7 @@ private:
     const QByteArray &m_text;
     const JsonText::Limits m_limits;
     QString m_refusal;
+    int m_members = 0;
     int m_pos = 0;
     QVector<Replaced> m_replaced;
 };

@@ -18,8 +18,8 @@ public:
     struct Limits
     {
         int maxBytes = 4 * 1024 * 1024;
-        int maxDepth = 64;            // nested objects and arrays
-        int maxMembers = 10000;       // in one object
+        int maxDepth = 32;            // nested objects and arrays
+        int maxMembers = 100000;      // object members and array elements, in all
         static Limits unbounded();
     };
     // Where refusals are logged (as ERROR lines); none by default.

@@ -3,9 +3,9 @@
 #include "NerovaBase.h"
 #include "ReplyBody.h"
 
+#include <QDir>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QDir>
 #include <QSslConfiguration>
 #include <QTimer>
 

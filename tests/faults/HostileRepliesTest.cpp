@@ -120,7 +120,7 @@ std::vector<HostileRow> hostileRows()
 {
     return {
         {"4 MB of one repeated name", Answer{200, repeatedNames()}, 0,
-         "ERROR root - JSON text refused: an object of more than 10000 members"},
+         "ERROR root - JSON text refused: more than 100000 members and elements"},
         {"endless", streamed(-1), 0, "cut off: Reply larger than 4194304 bytes"},
         {"200 MB", streamed(200LL * 1024 * 1024), 0, "cut off: Reply larger than 4194304 bytes"},
         {"endless, loop busy", streamed(-1), 3000, "cut off: Reply larger than 4194304 bytes"},

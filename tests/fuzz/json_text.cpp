@@ -25,11 +25,11 @@ JsonText::Limits fuzzLimits()
     JsonText::Limits limits;
     limits.maxBytes = 2048;
     limits.maxDepth = 6;
-    limits.maxMembers = 8;
+    limits.maxMembers = 24;
     return limits;
 }
 
-// The depth and the largest object of a document Qt read.
+// The depth and the members and elements, in all, of a document Qt read.
 struct Shape
 {
     int depth = 0;
@@ -39,22 +39,19 @@ struct Shape
 Shape shapeOf(const QJsonValue &value)
 {
     Shape shape;
-    if (value.isArray()) {
-        for (const QJsonValue &element : value.toArray()) {
-            const Shape inner = shapeOf(element);
-            shape.depth = std::max(shape.depth, inner.depth);
-            shape.members = std::max(shape.members, inner.members);
-        }
-    } else if (value.isObject()) {
-        const QJsonObject object = value.toObject();
-        shape.members = object.size();
-        for (const QJsonValue &member : object) {
-            const Shape inner = shapeOf(member);
-            shape.depth = std::max(shape.depth, inner.depth);
-            shape.members = std::max(shape.members, inner.members);
-        }
-    } else {
+    if (!value.isArray() && !value.isObject())
         return shape;
+    const auto add = [&shape](const QJsonValue &inner) {
+        const Shape innerShape = shapeOf(inner);
+        shape.depth = std::max(shape.depth, innerShape.depth);
+        shape.members += 1 + innerShape.members;
+    };
+    if (value.isArray()) {
+        for (const QJsonValue &element : value.toArray())
+            add(element);
+    } else {
+        for (const QJsonValue &member : value.toObject())
+            add(member);
     }
     ++shape.depth;
     return shape;

@@ -164,14 +164,14 @@ TEST(JsonLimitsTest, TextBeyondALimitIsMalformedAndSaysWhy)
         QString refusal; // empty: read as Qt reads it
     } rows[] = {
         {"deepest allowed", nested(limits.maxDepth), {}},
-        {"one level deeper", nested(limits.maxDepth + 1), "nested deeper than 64 levels"},
-        {"deeper inside an object", "{\"a\":" + nested(limits.maxDepth) + "}", "nested deeper than 64 levels"},
+        {"one level deeper", nested(limits.maxDepth + 1), "nested deeper than 32 levels"},
+        {"deeper inside an object", "{\"a\":" + nested(limits.maxDepth) + "}", "nested deeper than 32 levels"},
         {"most members", members(limits.maxMembers, false), {}},
-        {"one member more", members(limits.maxMembers + 1, false), "an object of more than 10000 members"},
+        {"one member more", members(limits.maxMembers + 1, false), "more than 100000 members and elements"},
         {"repeated name, most members", members(limits.maxMembers, true), {}},
-        {"repeated name, one more", members(limits.maxMembers + 1, true), "an object of more than 10000 members"},
-        {"largest size", "\"" + QByteArray(limits.maxBytes - 2, 'x') + "\"", {}},
-        {"one byte larger", "\"" + QByteArray(limits.maxBytes - 1, 'x') + "\"", "larger than 4194304 bytes"},
+        {"repeated name, one more", members(limits.maxMembers + 1, true), "more than 100000 members and elements"},
+        {"largest size", "[\"" + QByteArray(limits.maxBytes - 4, 'x') + "\"]", {}},
+        {"one byte larger", "[\"" + QByteArray(limits.maxBytes - 3, 'x') + "\"]", "larger than 4194304 bytes"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
