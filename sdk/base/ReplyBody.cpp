@@ -65,5 +65,7 @@ void ReplyBody::cutOff(qint64 size)
     NerovaLog::error(m_loggerName, QStringLiteral("%1 cut off: %2 (at least %3 bytes); the request failed")
                                        .arg(m_reply->url().toString(QUrl::RemoveQuery), oversizedText())
                                        .arg(size));
-    m_reply->abort();
+    // Not from inside the reply's own signal: the abort finishes the reply,
+    // and whoever hears of that may end the reply's owner.
+    QMetaObject::invokeMethod(this, [this] { m_reply->abort(); }, Qt::QueuedConnection);
 }
