@@ -35,6 +35,12 @@ debian_root_make() {
   local tarball=${cache:+$cache/bookworm-minbase.tar.gz}
   if [ -f "$root/etc/debian_version" ]; then
     echo "Reusing the Debian root $root ($(cat "$root/etc/debian_version"))"
+    # A run killed before its clean-up leaves its mounts: they come off
+    # (deepest first) before new ones are made, or these would stack on them.
+    local m
+    for m in $(debian_root_mounts_below "$root" | grep -vx "$(realpath -m "$root")" | sort -r); do
+      umount -R "$m" 2> /dev/null || umount -R -l "$m" 2> /dev/null || true
+    done
   elif [ -n "$tarball" ] && [ -f "$tarball" ]; then
     echo "A fresh Debian 12 root in $root (from $tarball)"
     mkdir -p "$root"

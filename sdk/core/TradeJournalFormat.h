@@ -50,7 +50,6 @@ public:
     // A new key: 32 hexadecimal digits from a random UUID.
     static QByteArray newKey();
     static bool isKey(const QByteArray &text);
-
-private:
+    // The line with its CRC and line end, as the journal writes it.
     static QByteArray sealed(const QByteArray &line);
 };
