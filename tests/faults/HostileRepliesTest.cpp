@@ -257,10 +257,12 @@ TEST_F(HostileRepliesTest, CertificatesAreVerifiedAsConfigured)
                 EXPECT_EQ(cloud.requestsTo(FakeFaceCloud::tokenPath).size(), tokens);
             }
         }
-        if (row.logLine)
+        if (row.logLine) {
             EXPECT_TRUE(log().contains(row.logLine)) << log().toStdString().substr(0, 3000);
-        if (QString(row.name) == "store CA unreadable")
+        }
+        if (QString(row.name) == "store CA unreadable") {
             EXPECT_TRUE(log().contains("CA file " + missingCa + " cannot be read")) << log().toStdString();
+        }
         EXPECT_GE(uninitMs(), 0);
     }
 }
