@@ -52,9 +52,10 @@ set(CPACK_DEBIAN_PACKAGE_NAME nerova)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${NEROVA_DEB_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# addgroup comes with adduser, setfacl with acl; the libraries are found by
-# dpkg-shlibdeps.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, acl")
+# addgroup comes with adduser, setfacl with acl, the system's CAs (which
+# the cloud's certificate is verified against) with ca-certificates; the
+# libraries are found by dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, acl, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_LIST_DIR}/debian/preinst
   ${CMAKE_CURRENT_LIST_DIR}/debian/postinst

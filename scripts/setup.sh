@@ -12,7 +12,7 @@ if [ "${1:-}" = "--packages-only" ]; then
 fi
 
 PACKAGES=(
-  build-essential cmake pkg-config git openssl
+  build-essential cmake pkg-config git openssl ca-certificates
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qtmultimedia5-dev
   libqt5multimedia5-plugins qttools5-dev qttools5-dev-tools
   libopencv-dev opencv-data libavutil-dev  # libavutil: the video decoder's log callback

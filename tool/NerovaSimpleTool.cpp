@@ -16,6 +16,7 @@
 
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -398,8 +399,12 @@ QString NerovaSimpleTool::runNetworkTest()
     if (QUrl(m_loginUrl, QUrl::TolerantMode).host().isEmpty())
         return QObject::tr("Network: failure, no server address is configured (Server/Server in %1)")
             .arg(QStringLiteral("conf/default.ini"));
-    const NetworkTest::Outcome outcome
-        = NetworkTest::run(m_loginUrl, ui->edtCodeValue->text(), [this] { return m_closed; });
+    NetworkTest::Setup setup;
+    if (!m_config.serverCaFile.isEmpty())
+        setup.caFile = QDir(m_paths.applicationDir).absoluteFilePath(m_config.serverCaFile);
+    setup.loggerName = m_loggerName;
+    const NetworkTest::Outcome outcome = NetworkTest::run(m_loginUrl, ui->edtCodeValue->text(),
+                                                          [this] { return m_closed; }, NetworkTest::kTimeLimitMs, setup);
     if (outcome.success)
         return QObject::tr("Network: success");
     if (outcome.timedOut)

@@ -1,13 +1,15 @@
 #include "NetworkTest.h"
 
 #include "EventWait.h"
+#include "NerovaLog.h"
+#include "ReplyBody.h"
+#include "TlsPolicy.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSslConfiguration>
 #include <QUrl>
 
 namespace {
@@ -15,17 +17,13 @@ namespace {
 const char kTestUser[] = "kxdemo";
 const char kTestPassword[] = "Qpt804215";
 
-QNetworkRequest loginRequest(const QString &loginUrl)
+// Like the library: store servers often have self-signed certificates,
+// accepted unless a CA is pinned for them.
+QNetworkRequest loginRequest(const QString &loginUrl, const TlsPolicy &tls)
 {
     QNetworkRequest request(QUrl(loginUrl, QUrl::TolerantMode));
-    if (loginUrl.startsWith(QLatin1String("https"))) {
-        // Like the library: store servers often have self-signed
-        // certificates; OpenSSL 3 refuses TLS 1.0 alone, so 1.0 or later.
-        QSslConfiguration ssl = request.sslConfiguration();
-        ssl.setPeerVerifyMode(QSslSocket::VerifyNone);
-        ssl.setProtocol(QSsl::TlsV1_0OrLater);
-        request.setSslConfiguration(ssl);
-    }
+    tls.applyTo(request);
+    request.setRawHeader("Accept-Encoding", "identity");
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     return request;
 }
@@ -42,21 +40,30 @@ QByteArray NetworkTest::requestBody(const QString &storeNumber)
 }
 
 NetworkTest::Outcome NetworkTest::run(const QString &loginUrl, const QString &storeNumber,
-                                      const std::function<bool()> &stopped, int timeLimitMs)
+                                      const std::function<bool()> &stopped, int timeLimitMs, const Setup &setup)
 {
-    QNetworkAccessManager manager;
-    QNetworkReply *reply = manager.post(loginRequest(loginUrl), requestBody(storeNumber));
-    reply->ignoreSslErrors();
-    EventWait::until([&] { return reply->isFinished() || stopped(); }, timeLimitMs);
+    const TlsPolicy tls = TlsPolicy::storeServer(setup.caFile);
     Outcome outcome;
+    if (!tls.problem().isEmpty()) {
+        NerovaLog::error(setup.loggerName, QStringLiteral("Tool: %1").arg(tls.problem()));
+        outcome.error = tls.problem();
+        return outcome;
+    }
+    QNetworkAccessManager manager;
+    QNetworkReply *reply = manager.post(loginRequest(loginUrl, tls), requestBody(storeNumber));
+    ReplyBody *body = ReplyBody::attach(reply, kMaxReplyBytes, setup.loggerName);
+    tls.applyTo(reply);
+    EventWait::until([&] { return reply->isFinished() || stopped(); }, timeLimitMs);
     if (!reply->isFinished()) {
         outcome.timedOut = !stopped();
         reply->abort();
     } else {
-        outcome.success = reply->error() == QNetworkReply::NoError;
+        body->take();
+        outcome.success = !body->isOversized() && reply->error() == QNetworkReply::NoError;
         if (!outcome.success)
-            outcome.error = reply->errorString();
+            outcome.error = body->isOversized() ? body->oversizedText() : reply->errorString();
     }
+
     reply->deleteLater();
     return outcome;
 }

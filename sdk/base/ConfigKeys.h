@@ -14,6 +14,7 @@ constexpr char ProbeUrl[] = "Server/ProbeUrl";
 constexpr char TradeRetryDelay[] = "Server/TradeRetryDelay";
 constexpr char TradeRetryMaxDelay[] = "Server/TradeRetryMaxDelay";
 constexpr char TradeOutboxMax[] = "Server/TradeOutboxMax";
+constexpr char ServerCaFile[] = "Server/CaFile";
 
 constexpr char DeviceId[] = "Nerova/DeviceId";
 constexpr char CheckDeviceInterval[] = "Nerova/CheckDeviceInterval";
@@ -54,6 +55,8 @@ constexpr char BaiduThreshold[] = "Baidu/BaiduThreshold";
 constexpr char BaiduSearchQuality[] = "Baidu/BaiduSearchQuality";
 constexpr char BaiduRegisterQuality[] = "Baidu/BaiduRegisterQuality";
 constexpr char QuotaPause[] = "Baidu/QuotaPause";
+constexpr char TlsVerify[] = "Baidu/TlsVerify";
+constexpr char BaiduCaFile[] = "Baidu/CaFile";
 
 constexpr char Log[] = "Log";
 

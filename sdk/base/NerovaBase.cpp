@@ -1,6 +1,7 @@
 #include "NerovaBase.h"
 
 #include "ConfigWatcher.h"
+#include "JsonText.h"
 #include "LogFileAppender.h"
 #include "LogGroup.h"
 #include "LogSecrets.h"
@@ -29,6 +30,12 @@ std::wstring wide(const QString &text)
 {
     return text.toStdWString();
 }
+
+void logJsonRefusal(const QString &line)
+{
+    if (const NerovaBase *base = NerovaBase::instance())
+        base->logError(line);
+}
 } // namespace
 
 NerovaBase::NerovaBase()
@@ -36,6 +43,7 @@ NerovaBase::NerovaBase()
     , m_config(std::make_shared<const NerovaConfig>())
 {
     currentInstance = this;
+    JsonText::setRefusalLog(&logJsonRefusal);
     m_settings = std::make_unique<QSettings>(m_paths.configFile, QSettings::IniFormat);
     loadConfiguration();
     m_watcher = new ConfigWatcher(m_paths.configFile, this);

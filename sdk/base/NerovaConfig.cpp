@@ -118,6 +118,9 @@ NerovaConfig NerovaConfig::read(QSettings &settings)
     c.debugMode = keys.boolean(ConfigKeys::DebugMode, false);
     c.debugKeepFiles = keys.integer(ConfigKeys::DebugKeepFiles, 1000);
     c.debugKeepMB = keys.integer(ConfigKeys::DebugKeepMB, 200);
+    c.serverCaFile = keys.text(ConfigKeys::ServerCaFile);
+    c.cloudTlsVerify = keys.boolean(ConfigKeys::TlsVerify, true);
+    c.cloudCaFile = keys.text(ConfigKeys::BaiduCaFile);
     return c;
 }
 

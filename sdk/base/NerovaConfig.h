@@ -51,6 +51,13 @@ struct NerovaConfig
     int tradeRetryMaxDelay = 60000;
     // Trades the outbox holds at most.
     int tradeOutboxMax = 10000;
+    // A CA file (relative to the installation) that the store server's
+    // certificate must come from; none: any certificate is accepted.
+    QString serverCaFile;
+    // The cloud's certificate is verified, against the system's CAs or
+    // those of cloudCaFile (relative to the installation) when set.
+    bool cloudTlsVerify = true;
+    QString cloudCaFile;
     bool proxyEnabled = false;
     QString proxyHost;
     int proxyPort = 0;

@@ -4,6 +4,7 @@
 #include "ConfigKeys.h"
 #include "LogGroup.h"
 #include "LogSecrets.h"
+#include "LogText.h"
 #include "NerovaFace.h"
 #include "NerovaLog.h"
 #include "NerovaProbe.h"
@@ -232,7 +233,7 @@ int HNerovaCore::Login(const QByteArray &userName, const QByteArray &password)
         failLoginLater(noLoginAddressText());
         return NV_OK;
     }
-    const QNetworkRequest request = StoreRequest::make(m_loginUrl, m_requestTimeoutMs);
+    const QNetworkRequest request = StoreRequest::make(m_loginUrl, m_requestTimeoutMs, StoreRequest::tlsFor(StoreRequest::Peer::StoreServer));
     QNetworkReply *reply =
         StoreRequest::post(*m_network, request, StoreProtocol::loginBody(m_storeNumber, m_password, m_userName));
     reply->setProperty(loginReplyProperty, true);
@@ -341,8 +342,15 @@ void HNerovaCore::handleLoginAnswer(QNetworkReply *reply, const QByteArray &body
         m_base.sessionCallback(NV_SESSION_NETWORK_ERROR, tr("Network error(%1)").arg(error));
         return;
     }
-    const StoreProtocol::LoginAnswer answer = StoreProtocol::loginAnswer(StoreProtocol::replyObject(body));
+    bool isObject = false;
+    const StoreProtocol::LoginAnswer answer = StoreProtocol::loginAnswer(StoreProtocol::replyObject(body, &isObject));
     m_base.logTrace(QStringLiteral("Login return: %1").arg(QString::fromUtf8(body)));
+    const QString unusable = unusableLoginAnswer(reply, body, isObject, answer);
+    if (!unusable.isEmpty()) {
+        m_base.logError(LogText::safe(unusable));
+        m_base.sessionCallback(NV_SESSION_BAD_ANSWER, unusable);
+        return;
+    }
     if (answer.state != 0) {
         m_base.sessionCallback(answer.state, answer.msg);
         return;
@@ -351,6 +359,21 @@ void HNerovaCore::handleLoginAnswer(QNetworkReply *reply, const QByteArray &body
     if (m_trades)
         m_trades->sessionOpened();
     m_base.sessionCallback(NV_SESSION_OK, answer.labelsText);
+}
+
+// What a login answer that opens no session and names no refusal was: a
+// page that is not JSON (a captive portal's sign-in page answered 200) or
+// a success without a token. Empty for a usable answer.
+QString HNerovaCore::unusableLoginAnswer(const QNetworkReply *reply, const QByteArray &body, bool isObject,
+                                         const StoreProtocol::LoginAnswer &answer)
+{
+    const QString what = QStringLiteral("%1, %2 bytes")
+                             .arg(reply->header(QNetworkRequest::ContentTypeHeader).toString(), QString::number(body.size()));
+    if (!isObject)
+        return tr("Login answer is not a JSON object (%1)").arg(what);
+    if (answer.state == 0 && answer.token.isEmpty())
+        return tr("Login answer has state 0 but no token (%1)").arg(what);
+    return QString();
 }
 
 // A login answer taken for a trade answer. The host's callback comes last:

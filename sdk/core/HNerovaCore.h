@@ -1,6 +1,7 @@
 #pragma once
 
 #include "NerovaBase.h"
+#include "StoreProtocol.h"
 #include "nerova.h"
 
 #include <QByteArray>
@@ -76,6 +77,8 @@ private:
     void failLoginLater(const QString &text);
     void loginTakenForTrade(const QString &tradeUrl);
     void reportTradeTextProblem(const QString &data) const;
+    static QString unusableLoginAnswer(const QNetworkReply *reply, const QByteArray &body, bool isObject,
+                                       const StoreProtocol::LoginAnswer &answer);
     void handleLoginAnswer(QNetworkReply *reply, const QByteArray &body);
     void handleTradeAnswer(const QByteArray &body);
     void createTradeSender();

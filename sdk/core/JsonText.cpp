@@ -7,12 +7,13 @@
 #include <QVector>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <limits>
 
 namespace {
 
-// Qt's parser refuses deeper nesting, so deeper text needs no scan.
-constexpr int nestingLimit = 1024;
+std::atomic<JsonText::RefusalLog> refusalLog{nullptr};
 
 using Span = QPair<int, int>; // start and end of a part of the text
 
@@ -33,13 +34,16 @@ struct Replaced
 class Scanner
 {
 public:
-    explicit Scanner(const QByteArray &text) : m_text(text) {}
+    Scanner(const QByteArray &text, const JsonText::Limits &limits) : m_text(text), m_limits(limits) {}
 
     QVector<Replaced> replacedMembers()
     {
         value(0);
         return m_replaced;
     }
+
+    // Why the text goes beyond the limits; empty when it does not.
+    QString refusal() const { return m_refusal; }
 
 private:
     struct Member
@@ -62,14 +66,31 @@ private:
         skipSpace();
         switch (peek()) {
         case '{':
-            return depth < nestingLimit && object(depth + 1);
+            return deepEnough(depth) && object(depth + 1);
         case '[':
-            return depth < nestingLimit && array(depth + 1);
+            return deepEnough(depth) && array(depth + 1);
         case '"':
             return string(nullptr);
         default:
             return scalar();
         }
+    }
+
+    bool deepEnough(int depth)
+    {
+        if (depth < m_limits.maxDepth)
+            return true;
+        m_refusal = QStringLiteral("nested deeper than %1 levels").arg(m_limits.maxDepth);
+        return false;
+    }
+
+    // One more member or element; false past the limit.
+    bool counted()
+    {
+        if (++m_members <= m_limits.maxMembers)
+            return true;
+        m_refusal = QStringLiteral("more than %1 members and elements").arg(m_limits.maxMembers);
+        return false;
     }
 
     bool scalar()
@@ -120,7 +141,7 @@ private:
             return true;
         }
         for (;;) {
-            if (!value(depth))
+            if (!value(depth) || !counted())
                 return false;
             skipSpace();
             if (peek() == ']') {
@@ -155,7 +176,7 @@ private:
             if (peek() != ':')
                 return false;
             ++m_pos;
-            if (!value(depth))
+            if (!value(depth) || !counted())
                 return false;
             members.append(member);
             skipSpace();
@@ -168,6 +189,18 @@ private:
                 return false;
             ++m_pos;
         }
+    }
+
+    // Printable ASCII without escapes: a name Qt always accepts, known
+    // without asking it (a hostile reply repeats such names by the thousand).
+    bool isPlainName(const Span &name) const
+    {
+        for (int i = name.first + 1; i < name.second - 1; ++i) {
+            const char c = m_text[i];
+            if (c < 0x20 || c > 0x7e || c == '\\')
+                return false;
+        }
+        return true;
     }
 
     // A name Qt refuses (a bad escape, a control character, broken UTF-8)
@@ -184,7 +217,7 @@ private:
             if (lastIndex.value(members[i].name) == i)
                 continue;
             const Span name = members[i].nameSpan;
-            if (QJsonDocument::fromJson('[' + m_text.mid(name.first, name.second - name.first) + ']').isNull())
+            if (!isPlainName(name) && QJsonDocument::fromJson('[' + m_text.mid(name.first, name.second - name.first) + ']').isNull())
                 return;
             QString unique;
             do {
@@ -196,57 +229,115 @@ private:
     }
 
     const QByteArray &m_text;
+    const JsonText::Limits m_limits;
+    QString m_refusal;
+    int m_members = 0;
     int m_pos = 0;
     QVector<Replaced> m_replaced;
 };
 
-QByteArray withoutMembers(const QByteArray &text, const QVector<Replaced> &replaced)
+// The text with each span replaced by its text, in one pass: the spans
+// are sorted and do not overlap.
+QByteArray replaced(const QByteArray &text, const QVector<QPair<Span, QByteArray>> &spans)
+{
+    QByteArray result;
+    result.reserve(text.size());
+    int copied = 0;
+    for (const auto &span : spans) {
+        result.append(text.constData() + copied, span.first.first - copied);
+        result.append(span.second);
+        copied = span.first.second;
+    }
+    result.append(text.constData() + copied, text.size() - copied);
+    return result;
+}
+
+QByteArray withoutMembers(const QByteArray &text, const QVector<Replaced> &replacedMembers)
 {
     QVector<Span> spans;
-    for (const Replaced &member : replaced)
+    for (const Replaced &member : replacedMembers)
         spans.append(member.member);
     std::sort(spans.begin(), spans.end());
     // A replaced member may hold replaced members of its own: only the
-    // outermost span is taken out, from the end so offsets stay valid.
-    QVector<Span> outermost;
+    // outermost span is taken out.
+    QVector<QPair<Span, QByteArray>> outermost;
     for (const Span &span : spans) {
-        if (outermost.isEmpty() || span.first >= outermost.last().second)
-            outermost.append(span);
+        if (outermost.isEmpty() || span.first >= outermost.last().first.second)
+            outermost.append({span, QByteArray()});
     }
-    QByteArray cleaned = text;
-    for (auto span = outermost.crbegin(); span != outermost.crend(); ++span)
-        cleaned.remove(span->first, span->second - span->first);
-    return cleaned;
+    return replaced(text, outermost);
 }
 
-// Names never overlap, so each is replaced, from the end of the text.
-QByteArray withUniqueNames(const QByteArray &text, QVector<Replaced> replaced)
+// Names never overlap.
+QByteArray withUniqueNames(const QByteArray &text, const QVector<Replaced> &replacedMembers)
 {
-    std::sort(replaced.begin(), replaced.end(),
-              [](const Replaced &a, const Replaced &b) { return a.name.first > b.name.first; });
-    QByteArray renamed = text;
-    for (const Replaced &member : replaced)
-        renamed.replace(member.name.first, member.name.second - member.name.first, member.uniqueName);
-    return renamed;
+    QVector<QPair<Span, QByteArray>> names;
+    for (const Replaced &member : replacedMembers)
+        names.append({member.name, member.uniqueName});
+    std::sort(names.begin(), names.end(),
+              [](const QPair<Span, QByteArray> &a, const QPair<Span, QByteArray> &b) { return a.first < b.first; });
+    return replaced(text, names);
 }
 
 } // namespace
 
 QByteArray JsonText::withoutRepeatedMembers(const QByteArray &text)
 {
-    const QVector<Replaced> replaced = Scanner(text).replacedMembers();
-    return replaced.isEmpty() ? text : withoutMembers(text, replaced);
+    const QVector<Replaced> replacedMembers = Scanner(text, Limits::unbounded()).replacedMembers();
+    return replacedMembers.isEmpty() ? text : withoutMembers(text, replacedMembers);
+}
+
+QJsonDocument JsonText::parse(const QByteArray &text, QJsonParseError *error)
+{
+    return parse(text, Limits(), nullptr, error);
 }
 
 // Taking members out could also take out an error in their values: whether
 // Qt accepts the text is asked of a copy in which the repeated names are
 // made unique instead, which Qt reads without losing anything.
-QJsonDocument JsonText::parse(const QByteArray &text, QJsonParseError *error)
+QJsonDocument JsonText::parse(const QByteArray &text, const Limits &limits, QString *refusal, QJsonParseError *error)
 {
-    const QVector<Replaced> replaced = Scanner(text).replacedMembers();
-    if (replaced.isEmpty())
-        return QJsonDocument::fromJson(text, error);
-    if (QJsonDocument::fromJson(withUniqueNames(text, replaced), error).isNull())
+    QString beyond;
+    QVector<Replaced> replacedMembers;
+    if (text.size() > limits.maxBytes) {
+        beyond = QStringLiteral("larger than %1 bytes").arg(limits.maxBytes);
+    } else {
+        Scanner scanner(text, limits);
+        replacedMembers = scanner.replacedMembers();
+        beyond = scanner.refusal();
+    }
+    if (!beyond.isEmpty()) {
+        if (refusal)
+            *refusal = beyond;
+        if (error)
+            *error = QJsonParseError{0, QJsonParseError::DeepNesting};
+        reportRefusal(beyond);
         return QJsonDocument();
-    return QJsonDocument::fromJson(withoutMembers(text, replaced));
+    }
+    if (replacedMembers.isEmpty())
+        return QJsonDocument::fromJson(text, error);
+    if (QJsonDocument::fromJson(withUniqueNames(text, replacedMembers), error).isNull())
+        return QJsonDocument();
+    return QJsonDocument::fromJson(withoutMembers(text, replacedMembers));
+}
+
+JsonText::Limits JsonText::Limits::unbounded()
+{
+    Limits limits;
+    limits.maxBytes = std::numeric_limits<int>::max();
+    // Qt's parser refuses deeper nesting, so deeper text needs no scan.
+    limits.maxDepth = 1024;
+    limits.maxMembers = std::numeric_limits<int>::max();
+    return limits;
+}
+
+void JsonText::setRefusalLog(RefusalLog log)
+{
+    refusalLog.store(log);
+}
+
+void JsonText::reportRefusal(const QString &refusal)
+{
+    if (const RefusalLog log = refusalLog.load())
+        log(QStringLiteral("JSON text refused: %1; taken as malformed").arg(refusal));
 }

@@ -29,9 +29,12 @@ QString stringMember(const QJsonObject &object, const char *name)
 
 } // namespace
 
-QJsonObject StoreProtocol::replyObject(const QByteArray &body)
+QJsonObject StoreProtocol::replyObject(const QByteArray &body, bool *isObject)
 {
-    return JsonText::parse(body).object();
+    const QJsonDocument document = JsonText::parse(body);
+    if (isObject)
+        *isObject = document.isObject();
+    return document.object();
 }
 
 QByteArray StoreProtocol::loginBody(const QString &storeNumber, const QByteArray &password, const QString &userName)

@@ -19,8 +19,9 @@ public:
         QString labelsText; // indented JSON array of {"labelId", "labelName"}
     };
 
-    // The answer body's object; an empty object when it is not one.
-    static QJsonObject replyObject(const QByteArray &body);
+    // The answer body's object; an empty object when it is not one (isObject,
+    // when given, tells which).
+    static QJsonObject replyObject(const QByteArray &body, bool *isObject = nullptr);
 
     static QByteArray loginBody(const QString &storeNumber, const QByteArray &password, const QString &userName);
     static LoginAnswer loginAnswer(const QJsonObject &answer);

@@ -1,35 +1,15 @@
 #include "StoreRequest.h"
 
+#include "NerovaBase.h"
+#include "ReplyBody.h"
+
+#include <QDir>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSslConfiguration>
 #include <QTimer>
-#include <QVariant>
 
 namespace {
-
-const char oversizedProperty[] = "nerovaOversized";
-
-void abortIfOversized(QNetworkReply *reply, qint64 size)
-{
-    if (size <= StoreRequest::maxReplyBytes || reply->property(oversizedProperty).toBool())
-        return;
-    reply->setProperty(oversizedProperty, true);
-    reply->abort();
-}
-
-// Watches the announced length and the bytes received, so an oversized
-// answer is cut off early instead of being buffered whole.
-void guardReplySize(QNetworkReply *reply)
-{
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid())
-            abortIfOversized(reply, length.toLongLong());
-    });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                     [reply](qint64 received, qint64) { abortIfOversized(reply, received); });
-}
 
 // The transfer time-out counts silence only: a server that trickles its
 // answer would hold the request open for ever. Once the body is sent, the
@@ -52,7 +32,25 @@ void limitAnswerTime(QNetworkReply *reply, int transferTimeoutMs)
 
 } // namespace
 
-QNetworkRequest StoreRequest::make(const QString &address, int timeoutMs)
+TlsPolicy StoreRequest::tlsFor(Peer peer)
+{
+    const NerovaBase *base = NerovaBase::instance();
+    if (!base)
+        return TlsPolicy::relaxed();
+    const auto config = base->config();
+    const QDir installation(base->paths().applicationDir);
+    const auto inInstallation = [&](const QString &file) {
+        return file.isEmpty() ? file : installation.absoluteFilePath(file);
+    };
+    const TlsPolicy tls = peer == Peer::Cloud
+        ? TlsPolicy::cloud(config->cloudTlsVerify, inInstallation(config->cloudCaFile))
+        : TlsPolicy::storeServer(inInstallation(config->serverCaFile));
+    if (!tls.problem().isEmpty())
+        base->logError(QStringLiteral("%1: the request cannot succeed").arg(tls.problem()));
+    return tls;
+}
+
+QNetworkRequest StoreRequest::make(const QString &address, int timeoutMs, const TlsPolicy &tls)
 {
     QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
     request.setRawHeader("Content-Type", "application/json");
@@ -62,39 +60,26 @@ QNetworkRequest StoreRequest::make(const QString &address, int timeoutMs)
     // broken or hostile server would take gigabytes of memory.
     request.setRawHeader("Accept-Encoding", "identity");
     request.setTransferTimeout(timeoutMs);
-    // The scheme test is on the address as configured, case-sensitive.
-    if (address.startsWith(QLatin1String("https")))
-        relaxTls(request);
+    tls.applyTo(request);
     return request;
-}
-
-void StoreRequest::relaxTls(QNetworkRequest &request)
-{
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
-    // Not exactly TLS 1.0: current OpenSSL refuses it by default.
-    tls.setProtocol(QSsl::TlsV1_0OrLater);
-    request.setSslConfiguration(tls);
 }
 
 QNetworkReply *StoreRequest::post(QNetworkAccessManager &manager, const QNetworkRequest &request,
                                   const QByteArray &body)
 {
     QNetworkReply *reply = manager.post(request, body);
-    reply->ignoreSslErrors();
-    guardReplySize(reply);
+    if (request.sslConfiguration().peerVerifyMode() == QSslSocket::VerifyNone)
+        reply->ignoreSslErrors();
+    const NerovaBase *base = NerovaBase::instance();
+    ReplyBody::attach(reply, maxReplyBytes, base ? base->loggerName() : QString());
     limitAnswerTime(reply, request.transferTimeout());
     return reply;
 }
 
 bool StoreRequest::isOversized(const QNetworkReply *reply)
 {
-    return reply->property(oversizedProperty).toBool();
-}
-
-QString StoreRequest::oversizedText()
-{
-    return QStringLiteral("Reply larger than %1 bytes").arg(maxReplyBytes);
+    const ReplyBody *body = ReplyBody::of(reply);
+    return body && body->isOversized();
 }
 
 int StoreRequest::errorNumber(const QNetworkReply *reply)
@@ -104,10 +89,11 @@ int StoreRequest::errorNumber(const QNetworkReply *reply)
 
 QString StoreRequest::errorText(const QNetworkReply *reply)
 {
-    return isOversized(reply) ? oversizedText() : reply->errorString();
+    return isOversized(reply) ? ReplyBody::of(reply)->oversizedText() : reply->errorString();
 }
 
 QByteArray StoreRequest::answerBody(QNetworkReply *reply)
 {
-    return isOversized(reply) ? QByteArray() : reply->readAll();
+    ReplyBody *body = ReplyBody::of(reply);
+    return body ? body->take() : QByteArray();
 }

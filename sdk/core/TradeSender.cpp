@@ -119,7 +119,7 @@ void TradeSender::send(const TradeOutbox::Trade &trade, const QString &token, co
 {
     const QString address =
         tradeUrl + QStringLiteral("?token=") + QString::fromLatin1(QUrl::toPercentEncoding(token));
-    QNetworkRequest request = StoreRequest::make(address, m_requestTimeoutMs);
+    QNetworkRequest request = StoreRequest::make(address, m_requestTimeoutMs, StoreRequest::tlsFor(StoreRequest::Peer::StoreServer));
     request.setRawHeader("Idempotency-Key", trade.key);
     QNetworkReply *reply = StoreRequest::post(m_network, request, trade.body);
     m_inFlight[reply] = InFlight{trade.key, token};

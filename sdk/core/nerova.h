@@ -72,6 +72,9 @@ extern "C" {
 /* Codes of the session callback (besides 0 and the store server's own non-zero states). */
 #define NV_SESSION_OK 0                /* login accepted; text: JSON array of the brand's labels */
 #define NV_SESSION_INVALID_TOKEN 6106  /* the server rejected the token; the workers are stopped, log in again */
+#define NV_SESSION_BAD_ANSWER 6107     /* the login answer is no JSON object (a captive portal's page), or
+                                        * has state 0 without a token: no session; text: what came back,
+                                        * "Login answer is not a JSON object (text/html, 1234 bytes)" */
 #define NV_SESSION_NETWORK_ERROR 6207  /* the login request failed on the network; text "Network error(N)" */
 
 /* Codes of the notification callback. */

@@ -6,6 +6,7 @@
 #include "MemberProtocol.h"
 #include "NerovaBase.h"
 #include "StoreProtocol.h"
+#include "StoreRequest.h"
 
 #include <QThread>
 #include <QUrl>
@@ -53,7 +54,7 @@ void FaceCloud::RequestToken()
     m_accessToken.clear();
     const QByteArray body = CloudProtocol::tokenBody(CloudCredentials::clientId(), CloudCredentials::clientSecret());
     QByteArray reply;
-    if (m_post.send(reply, base().config()->faceTokenServer, body) != PostJson::ok)
+    if (m_post.send(reply, base().config()->faceTokenServer, body, StoreRequest::tlsFor(StoreRequest::Peer::Cloud)) != PostJson::ok)
         return;
     base().logTrace(QStringLiteral("Login to Baidu %1").arg(QString::fromUtf8(reply).left(50)));
     m_accessToken = CloudProtocol::accessToken(reply);
@@ -102,7 +103,7 @@ QJsonObject FaceCloud::askCloud(Ask ask, const QString &url, const QByteArray &b
         if (ask == Ask::Search)
             ++m_counts.searches;
         QByteArray reply;
-        if (m_post.send(reply, url, body) != PostJson::ok)
+        if (m_post.send(reply, url, body, StoreRequest::tlsFor(StoreRequest::Peer::Cloud)) != PostJson::ok)
             return QJsonObject();
         logReply(ask, reply);
         const QJsonObject answer = StoreProtocol::replyObject(reply);
@@ -194,7 +195,7 @@ FaceCloud::Outcome FaceCloud::RequestUid()
 {
     const auto config = base().config();
     QByteArray reply;
-    if (m_post.send(reply, memberUrl(config->uidUrl), MemberProtocol::uidBody(config->deviceId)) != PostJson::ok)
+    if (m_post.send(reply, memberUrl(config->uidUrl), MemberProtocol::uidBody(config->deviceId), StoreRequest::tlsFor(StoreRequest::Peer::StoreServer)) != PostJson::ok)
         return Outcome::NotReported;
     base().logTrace(QStringLiteral("Request Uid %1 (%2)").arg(replyText(reply), config->deviceId));
     const QJsonObject answer = StoreProtocol::replyObject(reply);
@@ -216,7 +217,8 @@ FaceCloud::Outcome FaceCloud::RegisterUser(const QString &uid)
     const auto config = base().config();
     QByteArray reply;
     ++m_counts.reports;
-    if (m_post.send(reply, memberUrl(config->addUserUrl), MemberProtocol::userBody(config->deviceId, uid))
+    if (m_post.send(reply, memberUrl(config->addUserUrl), MemberProtocol::userBody(config->deviceId, uid),
+                    StoreRequest::tlsFor(StoreRequest::Peer::StoreServer))
         != PostJson::ok)
         return Outcome::NotReported;
     const QJsonObject answer = StoreProtocol::replyObject(reply);

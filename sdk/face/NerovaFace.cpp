@@ -140,6 +140,7 @@ void NerovaFace::Start()
     if (!m_loop.isFinished() && !m_stopRequested)
         return;
     reportUnscoredFeatures();
+    reportUnverifiedCloud();
     m_stopRequested = false;
     ++m_starts;
     m_checkTimer->start(m_base.config()->deviceCheckPeriodMs());
@@ -148,6 +149,16 @@ void NerovaFace::Start()
         startLoop();
     }
     QMetaObject::invokeMethod(this, &NerovaFace::TriggerCheckDevice, Qt::QueuedConnection);
+}
+
+// Said at every start while it holds: the face pictures and the client
+// secret then go to whoever answers for the cloud.
+void NerovaFace::reportUnverifiedCloud() const
+{
+    if (!m_base.config()->cloudTlsVerify)
+        m_base.logError(QStringLiteral("Baidu/TlsVerify is false: the cloud face service's certificate is not "
+                                       "verified, so any server in the middle gets the face pictures and the client "
+                                       "secret"));
 }
 
 void NerovaFace::Stop()

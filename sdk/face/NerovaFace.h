@@ -52,6 +52,7 @@ private:
 
     void LoadClassifiers();
     void reportUnscoredFeatures();
+    void reportUnverifiedCloud() const;
     void StartFace();
     void startLoop();
     void joinLoop();

@@ -36,11 +36,11 @@ PostJson::PostJson(const std::atomic<bool> &stopRequested, std::atomic<bool> &ne
 
 PostJson::~PostJson() = default;
 
-int PostJson::send(QByteArray &reply, const QString &url, const QByteArray &body)
+int PostJson::send(QByteArray &reply, const QString &url, const QByteArray &body, const TlsPolicy &tls)
 {
     // No transfer time-out: the deadline below counts from the hand-over
     // and is not pushed back by a trickling answer.
-    const QNetworkRequest request = StoreRequest::make(url, 0);
+    const QNetworkRequest request = StoreRequest::make(url, 0, tls);
     // A manager of the calling thread for this request alone, so that the
     // object may serve a later loop on another thread of the pool.
     QNetworkAccessManager manager;
@@ -104,7 +104,7 @@ int PostJson::failedWith(QNetworkReply *reply, const QString &url, const QByteAr
 
 int PostJson::succeeded(QNetworkReply *reply, QByteArray &body)
 {
-    body = reply->readAll();
+    body = StoreRequest::answerBody(reply);
     reportNetwork(true, NV_NOTIFY_NETWORK_READY, tr("Network ready"));
     return ok;
 }

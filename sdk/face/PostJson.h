@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QString>
 
+#include "TlsPolicy.h"
+
 #include <atomic>
 
 class QNetworkReply;
@@ -34,7 +36,8 @@ public:
 
     // reply receives the whole body on success (result 0) and is left
     // alone otherwise (result 6000).
-    int send(QByteArray &reply, const QString &url, const QByteArray &body);
+    // tls is the policy of the server asked (the cloud or the member service).
+    int send(QByteArray &reply, const QString &url, const QByteArray &body, const TlsPolicy &tls);
 
     // Shortens the deadline, so that tests need not wait 15 s.
     void setDeadline(int milliseconds) { m_deadlineMs = milliseconds; }

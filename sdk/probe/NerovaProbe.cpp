@@ -328,9 +328,8 @@ void NerovaProbe::sendUpload()
 {
     const QString url = base().config()->probeUrl;
     base().logTrace(tr("Probe url: %1, mac: %2").arg(url, m_job->storeNumber));
-    QNetworkRequest request = StoreRequest::make(url, m_requestTimeoutMs);
-    if (url.startsWith(QLatin1String("https"), Qt::CaseInsensitive))
-        StoreRequest::relaxTls(request);
+    const QNetworkRequest request
+        = StoreRequest::make(url, m_requestTimeoutMs, StoreRequest::tlsFor(StoreRequest::Peer::StoreServer));
     m_lastReply = StoreRequest::post(*m_networkManager, request, m_job->body);
     m_job->body.clear();
     m_upload = Upload::Sending;

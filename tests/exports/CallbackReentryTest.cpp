@@ -77,6 +77,7 @@ TEST_F(CallbackReentryTest, UninitFromInsideEachCallbackLeavesTheHostRunning)
         {"refused login", refused, "on session 7 uninit", false},
         {"accepted login", Answer{200, accepted}, "on session 0 uninit", false},
         {"network error", dropped, "on session 6207 uninit", false},
+        {"captive portal's page", Answer{200, "<html>Sign in</html>", "text/html"}, "on session 6107 uninit", false},
         {"invalid token", Answer{200, accepted}, "on session 6106 uninit", true},
         {"refused trade", Answer{200, accepted}, "on notify 6109 uninit", true},
     };

@@ -25,7 +25,7 @@ protected:
         onLoopThread([&] {
             PostJson request(stopRequested, networkReady);
             request.setDeadline(deadlineMs);
-            result = request.send(reply, url, body);
+            result = request.send(reply, url, body, TlsPolicy::relaxed());
         });
         return result;
     }

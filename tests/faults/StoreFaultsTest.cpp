@@ -83,12 +83,15 @@ TEST_F(StoreFaultsTest, FailedAnswersLoseNoRecord)
     // Sent compressed although the library asks for plain answers.
     Answer bomb{200, gzippedZeros(512 * 1024 * 1024), "application/octet-stream"};
     bomb.contentEncoding = "gzip";
+    const std::string bombText
+        = "Login answer is not a JSON object (application/octet-stream, " + std::to_string(bomb.body.size()) + " bytes)";
     const FaultRow rows[] = {
-        {"garbage", Answer{200, "\x01<html>garbage"}, Answer{200, "{\"state\":"}, 0, "[\n]\n"},
+        {"garbage", Answer{200, "\x01<html>garbage"}, Answer{200, "{\"state\":"}, 6107,
+         "Login answer is not a JSON object (application/json, 14 bytes)"},
         {"5 MiB", Answer{200, big}, chunked(Answer{200, big}), 6207, "Network error(5)"},
         {"5xx", Answer{503, R"({"state":0})"}, Answer{500, R"({"state":0})"}, 6207, "Network error(403)"},
         {"closed mid-body", dropped(), dropped(), 6207, "Network error(2)"},
-        {"512 MiB compressed", bomb, bomb, 0, "[\n]\n"},
+        {"512 MiB compressed", bomb, bomb, 6107, bombText.c_str()},
     };
     for (const FaultRow &row : rows) {
         SCOPED_TRACE(row.name);

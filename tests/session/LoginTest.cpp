@@ -84,7 +84,8 @@ TEST_F(LoginTest, RefusedLoginGivesTheServerStateAndKeepsTheEarlierToken)
 }
 
 // Answers whose "state" is not a whole number count as accepted; an answer
-// that is not JSON at all is accepted with an empty token.
+// that is not a JSON object (a captive portal's page), or one without a
+// token, opens no session and says what came back.
 TEST_F(LoginTest, StateThatIsNotAWholeNumberReadsAsAccepted)
 {
     startCore(store.baseUrl());
@@ -97,10 +98,16 @@ TEST_F(LoginTest, StateThatIsNotAWholeNumberReadsAsAccepted)
     store.queue("/login", {200, "<html>maintenance</html>", "text/html"});
     ASSERT_EQ(core->Login("user", "secret"), 0);
     ASSERT_TRUE(waitForCalls("session", 2));
-    EXPECT_EQ(callsOf("session").last().code, 0);
-    EXPECT_EQ(callsOf("session").last().text, "[\n]\n");
-    EXPECT_EQ(core->base().sessionToken(), "");
-    EXPECT_EQ(core->Start(), NV_ERR_NO_SESSION);
+    EXPECT_EQ(callsOf("session").last().code, NV_SESSION_BAD_ANSWER);
+    EXPECT_EQ(callsOf("session").last().text, "Login answer is not a JSON object (text/html, 24 bytes)");
+    EXPECT_EQ(core->base().sessionToken(), "text-state") << "a failed login, like a refused one, keeps the session";
+
+    store.queue("/login", {200, R"({"state":0,"msg":"ok"})"});
+    ASSERT_EQ(core->Login("user", "secret"), 0);
+    ASSERT_TRUE(waitForCalls("session", 3));
+    EXPECT_EQ(callsOf("session").last().code, NV_SESSION_BAD_ANSWER);
+    EXPECT_EQ(callsOf("session").last().text, "Login answer has state 0 but no token (application/json, 22 bytes)");
+    EXPECT_EQ(core->base().sessionToken(), "text-state");
 }
 
 TEST_F(LoginTest, NetworkFailuresGive6207WithQtsErrorNumber)
@@ -162,7 +169,7 @@ TEST_F(LoginTest, OversizedBrokenOrErrorStatusAnswersAreNetworkErrors)
         ASSERT_TRUE(waitForCalls("session", answer));
         EXPECT_EQ(callsOf("session").last().code, NV_SESSION_NETWORK_ERROR) << "answer " << answer;
     }
-    EXPECT_EQ(log().count("Reply larger than"), 3) << log().left(2000).toStdString();
+    EXPECT_EQ(log().count("cut off: Reply larger than 4194304 bytes"), 3) << log().left(2000).toStdString();
     EXPECT_EQ(callsOf("session").last().text, QString("Network error(%1)").arg(QNetworkReply::InternalServerError));
     EXPECT_EQ(core->base().sessionToken(), "");
 }

@@ -141,3 +141,55 @@ TEST(RepeatedMemberTest, TheLastMemberWinsAndNothingLeaks)
 }
 
 } // namespace
+
+// Replies beyond the limits are refused as malformed before Qt reads them,
+// with an ERROR line saying which limit; text just within them reads as
+// usual. Repeated names right up to the member limit still read correctly.
+TEST(JsonLimitsTest, TextBeyondALimitIsMalformedAndSaysWhy)
+{
+    static QStringList refusals;
+    JsonText::setRefusalLog([](const QString &line) { refusals.append(line); });
+    const auto nested = [](int depth) { return QByteArray(depth, '[') + QByteArray(depth, ']'); };
+    const auto members = [](int count, bool repeated) {
+        QByteArray text = "{";
+        for (int i = 0; i < count; ++i)
+            text += (i ? ",\"" : "\"") + (repeated ? QByteArray("a") : QByteArray::number(i)) + "\":" + QByteArray::number(i);
+        return text + '}';
+    };
+    const JsonText::Limits limits;
+    struct Row
+    {
+        const char *name;
+        QByteArray text;
+        QString refusal; // empty: read as Qt reads it
+    } rows[] = {
+        {"deepest allowed", nested(limits.maxDepth), {}},
+        {"one level deeper", nested(limits.maxDepth + 1), "nested deeper than 32 levels"},
+        {"deeper inside an object", "{\"a\":" + nested(limits.maxDepth) + "}", "nested deeper than 32 levels"},
+        {"most members", members(limits.maxMembers, false), {}},
+        {"one member more", members(limits.maxMembers + 1, false), "more than 100000 members and elements"},
+        {"repeated name, most members", members(limits.maxMembers, true), {}},
+        {"repeated name, one more", members(limits.maxMembers + 1, true), "more than 100000 members and elements"},
+        {"largest size", "[\"" + QByteArray(limits.maxBytes - 4, 'x') + "\"]", {}},
+        {"one byte larger", "[\"" + QByteArray(limits.maxBytes - 3, 'x') + "\"]", "larger than 4194304 bytes"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        refusals.clear();
+        QString refusal;
+        QJsonParseError error{};
+        const QJsonDocument document = JsonText::parse(row.text, limits, &refusal, &error);
+        EXPECT_EQ(refusal, row.refusal);
+        if (row.refusal.isEmpty()) {
+            EXPECT_FALSE(document.isNull()) << error.errorString().toStdString();
+            EXPECT_TRUE(refusals.isEmpty());
+        } else {
+            EXPECT_TRUE(document.isNull());
+            EXPECT_EQ(error.error, QJsonParseError::DeepNesting);
+            EXPECT_EQ(refusals, QStringList{"JSON text refused: " + row.refusal + "; taken as malformed"});
+            EXPECT_TRUE(StoreProtocol::replyObject(row.text).isEmpty());
+        }
+    }
+    EXPECT_EQ(JsonText::parse(members(limits.maxMembers, true)).object().value("a").toInt(), limits.maxMembers - 1);
+    JsonText::setRefusalLog(nullptr);
+}

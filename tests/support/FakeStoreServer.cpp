@@ -94,6 +94,8 @@ FakeStoreServer::FakeStoreServer(Scheme scheme) : m_scheme(scheme)
 {
     if (scheme == Scheme::Https)
         makeCertificate();
+    else if (scheme == Scheme::HttpsFromCa)
+        makeCaSignedCertificate();
     listen(0);
 }
 
@@ -107,7 +109,7 @@ FakeStoreServer::~FakeStoreServer()
 // Any free port when port is 0.
 bool FakeStoreServer::listen(int port)
 {
-    if (m_scheme == Scheme::Https)
+    if (m_scheme != Scheme::Http)
         m_server = std::make_unique<httplib::SSLServer>((m_certDir + "/cert.pem").c_str(),
                                                         (m_certDir + "/key.pem").c_str());
     else
@@ -174,9 +176,56 @@ void FakeStoreServer::makeCertificate()
         m_certDir.clear();
 }
 
+// A CA, and a certificate for 127.0.0.1 (by address and as a name) that it
+// signed: what a server with a real certificate has.
+void FakeStoreServer::makeCaSignedCertificate()
+{
+    m_certDir = makeTempDir();
+    const std::string dir = "'" + m_certDir + "/";
+    const std::string commands[] = {
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=Nerova-Test-CA -keyout " + dir + "ca-key.pem' -out "
+            + dir + "ca.pem'",
+        "openssl req -new -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout " + dir + "key.pem' -out " + dir
+            + "cert.csr'",
+        "printf 'subjectAltName=IP:127.0.0.1,DNS:127.0.0.1\n' > " + dir + "san.ext'",
+        "openssl x509 -req -days 1 -in " + dir + "cert.csr' -CA " + dir + "ca.pem' -CAkey " + dir
+            + "ca-key.pem' -CAcreateserial -extfile " + dir + "san.ext' -out " + dir + "cert.pem'",
+    };
+    for (const std::string &command : commands) {
+        if (std::system((command + " >/dev/null 2>&1").c_str()) != 0) {
+            m_certDir.clear();
+            return;
+        }
+    }
+}
+
 QString FakeStoreServer::baseUrl() const
 {
-    return QString("%1://127.0.0.1:%2").arg(m_scheme == Scheme::Https ? "https" : "http").arg(m_port);
+    return QString("%1://127.0.0.1:%2").arg(m_scheme == Scheme::Http ? "http" : "https").arg(m_port);
+}
+
+QString FakeStoreServer::caFile() const
+{
+    if (m_scheme == Scheme::Http || m_certDir.empty())
+        return QString();
+    return QString::fromStdString(m_certDir + (m_scheme == Scheme::Https ? "/cert.pem" : "/ca.pem"));
+}
+
+// One piece of a streamed answer; false once the client has gone or the
+// server stops.
+bool FakeStoreServer::stream(long long total, size_t offset, void *sink)
+{
+    static const std::string piece(64 * 1024, 'x');
+    auto &out = *static_cast<httplib::DataSink *>(sink);
+    if (pauseUnlessStopping(0))
+        return false;
+    const size_t size = total < 0 ? piece.size() : std::min<size_t>(piece.size(), static_cast<size_t>(total) - offset);
+    if (size > 0 && !out.write(piece.data(), size))
+        return false;
+    m_streamed += static_cast<long long>(size);
+    if (total >= 0 && offset + size >= static_cast<size_t>(total))
+        out.done();
+    return true;
 }
 
 void FakeStoreServer::answer(const std::string &path, const Answer &answer)
@@ -289,6 +338,13 @@ void FakeStoreServer::serve(const Request &request, void *response)
         // connection closed in the middle of the answer.
         out.set_content_provider(answer.body.size() + 1024, answer.contentType,
                                  [](size_t, size_t, httplib::DataSink &) { return false; });
+        return;
+    }
+    if (answer.streamBytes != 0) {
+        out.set_chunked_content_provider(answer.contentType, [this, total = answer.streamBytes](
+                                                                 size_t offset, httplib::DataSink &sink) {
+            return stream(total, offset, &sink);
+        });
         return;
     }
     if (answer.chunked) {

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -16,7 +17,8 @@ class Server;
 }
 
 // A store server for the tests on 127.0.0.1 (HTTP, or HTTPS with a
-// self-signed certificate made for the test): it records every request and
+// self-signed certificate made for the test, or one signed by a CA made
+// for the test): it records every request and
 // answers each path from a script. As a careful server does, it takes a
 // request with an Idempotency-Key once: a key counts as accepted as soon as
 // the script's answer for it accepts (200 with "state" 0), also when that
@@ -25,7 +27,7 @@ class Server;
 class FakeStoreServer
 {
 public:
-    enum class Scheme { Http, Https };
+    enum class Scheme { Http, Https, HttpsFromCa };
 
     struct Request
     {
@@ -51,6 +53,9 @@ public:
         size_t chunkBytes = 64 * 1024;
         int chunkPauseMs = 0; // a pause before every chunk after the first
         std::string contentEncoding{}; // sent as Content-Encoding, with the body as it stands
+        // Instead of the body: this many bytes made while they are sent, in
+        // chunks (no Content-Length); a negative number sends without end.
+        long long streamBytes = 0;
     };
 
     explicit FakeStoreServer(Scheme scheme = Scheme::Http);
@@ -64,6 +69,11 @@ public:
 
     // "http://127.0.0.1:PORT" or "https://127.0.0.1:PORT".
     QString baseUrl() const;
+    // The PEM file of the CA that signed the certificate (the certificate
+    // itself when self-signed); empty for HTTP.
+    QString caFile() const;
+    // The bytes of streamed answers written to the connections so far.
+    long long streamedBytes() const { return m_streamed; }
     int port() const { return m_port; }
     bool isRunning() const { return m_server && m_port > 0; }
 
@@ -100,6 +110,8 @@ private:
     bool pauseUnlessStopping(int milliseconds);
     void serve(const Request &request, void *response);
     void makeCertificate();
+    void makeCaSignedCertificate();
+    bool stream(long long total, size_t offset, void *sink);
     bool listen(int port);
 
     Scheme m_scheme;
@@ -115,4 +127,5 @@ private:
     std::vector<Request> m_requests;
     std::vector<std::string> m_acceptedKeys;
     std::map<std::string, int> m_repeats;
+    std::atomic<long long> m_streamed{0};
 };

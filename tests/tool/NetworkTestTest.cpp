@@ -65,3 +65,62 @@ TEST(NetworkTest, HttpsWithASelfSignedCertificate)
     store.answer("/login", R"({"state":0})");
     EXPECT_TRUE(NetworkTest::run(store.baseUrl() + "/login", "S", never).success);
 }
+
+// A reply without end, or larger than the cap, is read only up to the cap:
+// the server writes little more before the connection is cut, and the test
+// says why it failed. A small reply is read and discarded as before.
+TEST(NetworkTest, RepliesAreBoundedWhileRead)
+{
+    FakeStoreServer store;
+    Answer endless;
+    endless.streamBytes = -1;
+    Answer huge;
+    huge.streamBytes = 200LL * 1024 * 1024;
+    Answer small;
+    small.streamBytes = 1024 * 1024;
+    const struct
+    {
+        const char *name;
+        Answer answer;
+        bool success;
+    } rows[] = {{"endless", endless, false}, {"200 MB", huge, false}, {"1 MB", small, true}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        store.answer("/login", row.answer);
+        const long long before = store.streamedBytes();
+        const NetworkTest::Outcome outcome = NetworkTest::run(store.baseUrl() + "/login", "S", never);
+        EXPECT_EQ(outcome.success, row.success) << outcome.error.toStdString();
+        EXPECT_FALSE(outcome.timedOut);
+        if (!row.success) {
+            EXPECT_EQ(outcome.error, "Reply larger than 4194304 bytes");
+            EXPECT_LT(store.streamedBytes() - before, NetworkTest::kMaxReplyBytes + 16 * 1024 * 1024);
+        }
+    }
+}
+
+// Server/CaFile pins the store server's CA: a certificate it signed passes,
+// a self-signed one (accepted without a pin) fails, and a CA file that
+// cannot be read fails before anything is sent.
+TEST(NetworkTest, APinnedCaDecidesWhichCertificatePasses)
+{
+    FakeStoreServer signedByCa(FakeStoreServer::Scheme::HttpsFromCa);
+    FakeStoreServer selfSigned(FakeStoreServer::Scheme::Https);
+    ASSERT_FALSE(signedByCa.caFile().isEmpty());
+    signedByCa.answer("/login", R"({"state":0})");
+    selfSigned.answer("/login", R"({"state":0})");
+    const auto run = [](const FakeStoreServer &store, const QString &caFile) {
+        NetworkTest::Setup setup;
+        setup.caFile = caFile;
+        return NetworkTest::run(store.baseUrl() + "/login", "S", never, NetworkTest::kTimeLimitMs, setup);
+    };
+    EXPECT_TRUE(run(signedByCa, signedByCa.caFile()).success);
+    EXPECT_TRUE(run(selfSigned, QString()).success);
+    const NetworkTest::Outcome pinnedElsewhere = run(selfSigned, signedByCa.caFile());
+    EXPECT_FALSE(pinnedElsewhere.success);
+    EXPECT_FALSE(pinnedElsewhere.error.isEmpty());
+    EXPECT_TRUE(selfSigned.requestsTo("/login").size() == 1u) << "the pinned request never reached the server";
+    const NetworkTest::Outcome unreadable = run(signedByCa, "/nonexistent/ca.pem");
+    EXPECT_FALSE(unreadable.success);
+    EXPECT_TRUE(unreadable.error.startsWith("CA file /nonexistent/ca.pem cannot be read")) << unreadable.error.toStdString();
+    EXPECT_EQ(signedByCa.requestsTo("/login").size(), 1u);
+}
