@@ -43,6 +43,7 @@ QString ProbeHostTest::configText(const QString &probePath) const
 
 std::unique_ptr<HostProcess> ProbeHostTest::launchedHost(const QString &tty)
 {
+    device.endExclusiveUse();
     auto host = std::make_unique<HostProcess>(
         HostProcess::Kind::C,
         QStringList{QString("NEROVA_VIRTUAL_SERIAL=%1/%3@%2@Test probe").arg(install.path(), probeId, tty)});

@@ -111,6 +111,8 @@ TEST_F(VirtualCaptureTest, StillImageIsServedUntilItChangesAndFailsOnceRemoved)
         GTEST_SKIP() << "missing ../shared/data/images/astronaut.png or baboon.jpg";
     const QString scene = dir.path() + "/scene.png";
     ASSERT_TRUE(QFile::copy(astronaut, scene));
+    // The copy keeps the mode of the test data, which may be read-only.
+    ASSERT_TRUE(QFile::setPermissions(scene, QFile::ReadOwner | QFile::WriteOwner));
 
     ASSERT_TRUE(capture.open(camera(scene)));
     ASSERT_TRUE(capture.read(frame));
@@ -118,7 +120,7 @@ TEST_F(VirtualCaptureTest, StillImageIsServedUntilItChangesAndFailsOnceRemoved)
     ASSERT_TRUE(capture.read(frame));
     EXPECT_EQ(cv::norm(first, frame, cv::NORM_INF), 0);
 
-    cv::imwrite(scene.toStdString(), cv::imread(baboon.toStdString()));
+    ASSERT_TRUE(cv::imwrite(scene.toStdString(), cv::imread(baboon.toStdString())));
     ASSERT_TRUE(capture.read(frame));
     EXPECT_GT(cv::norm(first, frame, cv::NORM_INF), 0) << "the changed file is read again";
 

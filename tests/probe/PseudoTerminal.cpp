@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -35,6 +36,12 @@ PseudoTerminal::~PseudoTerminal()
 bool PseudoTerminal::write(const QByteArray &bytes)
 {
     return m_master >= 0 && ::write(m_master, bytes.constData(), bytes.size()) == bytes.size();
+}
+
+void PseudoTerminal::endExclusiveUse()
+{
+    if (m_slave >= 0)
+        ioctl(m_slave, TIOCNXCL);
 }
 
 void PseudoTerminal::unplug()

@@ -21,6 +21,10 @@ public:
     // One write() of all the bytes.
     bool write(const QByteArray &bytes);
     void unplug();
+    // A host killed while it had the terminal open leaves it in exclusive
+    // use, which a real device loses at its last close; this terminal is
+    // kept open by the test, so the next host (not root) would find it busy.
+    void endExclusiveUse();
 
 private:
     int m_master = -1;
