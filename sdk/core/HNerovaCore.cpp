@@ -4,7 +4,6 @@
 #include "ConfigKeys.h"
 #include "LogGroup.h"
 #include "LogSecrets.h"
-#include "LogText.h"
 #include "NerovaFace.h"
 #include "NerovaLog.h"
 #include "NerovaProbe.h"
@@ -359,7 +358,7 @@ void HNerovaCore::handleLoginAnswer(QNetworkReply *reply, const QByteArray &body
     m_base.logTrace(QStringLiteral("Login return: %1").arg(loggedAnswer(body)));
     const QString unusable = unusableLoginAnswer(reply, body, isObject, answer);
     if (!unusable.isEmpty()) {
-        m_base.logError(LogText::safe(unusable));
+        m_base.logError(unusable);
         m_base.sessionCallback(NV_SESSION_BAD_ANSWER, unusable);
         return;
     }

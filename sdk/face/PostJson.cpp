@@ -1,6 +1,5 @@
 #include "PostJson.h"
 
-#include "LogText.h"
 #include "NerovaBase.h"
 #include "StoreRequest.h"
 
@@ -96,7 +95,7 @@ int PostJson::failedWith(QNetworkReply *reply, const QString &url, const QByteAr
     const int error = StoreRequest::errorNumber(reply);
     const QString errorText = StoreRequest::errorText(reply);
     NerovaBase::instance()->logError(QStringLiteral("%1(%2, %3, %4)")
-                                         .arg(url, LogText::safe(QString::fromUtf8(body)),
+                                         .arg(url, QString::fromUtf8(body),
                                               QString::number(error), errorText));
     reportNetwork(false, NV_NOTIFY_NETWORK_ERROR, tr("Network error (%1)").arg(error));
     return failed;
