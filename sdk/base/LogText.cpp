@@ -15,6 +15,11 @@ constexpr int keptPrefix = 32;
 constexpr int keptPhoneDigits = 4;
 constexpr int longestScheme = 32;
 constexpr int longestName = 64;
+constexpr int longestText = 64 * 1024;
+// What the mark of a cut text ("...(N chars)") takes at most, so that a cut
+// text is not cut again.
+constexpr int cutMarkRoom = 32;
+constexpr int maxCutPasses = 4;
 
 bool isDigit(QChar c)
 {
@@ -90,8 +95,11 @@ private:
     int m_copied = 0;
 };
 
+// Calls found(start) for each place in text[from, to) where value is, in
+// order and without overlaps, while found returns true.
 // Knuth-Morris-Pratt: linear whatever the value and the text.
-QString withoutValue(const QString &text, const QString &value)
+template <typename Found>
+void eachPlaceOf(const QString &value, const QString &text, int from, int to, Found found)
 {
     const int length = value.size();
     std::vector<int> border(length, 0);
@@ -102,17 +110,26 @@ QString withoutValue(const QString &text, const QString &value)
             ++k;
         border[i] = k;
     }
-    Rewrite rewrite(text);
-    for (int i = 0, k = 0; i < text.size(); ++i) {
+    for (int i = from, k = 0; i < to; ++i) {
         while (k > 0 && text[i] != value[k])
             k = border[k - 1];
         if (text[i] == value[k])
             ++k;
         if (k == length) {
-            rewrite.replace(i + 1 - length, i + 1, mask);
+            if (!found(i + 1 - length))
+                return;
             k = 0;
         }
     }
+}
+
+QString withoutValue(const QString &text, const QString &value)
+{
+    Rewrite rewrite(text);
+    eachPlaceOf(value, text, 0, text.size(), [&](int start) {
+        rewrite.replace(start, start + value.size(), mask);
+        return true;
+    });
     return rewrite.result();
 }
 
@@ -260,6 +277,53 @@ std::pair<int, int> valueAfter(const QString &text, int nameEnd)
     return {i, end};
 }
 
+// Where the place of value that a cut would split starts, or the cut. Any
+// place that starts in the window before the cut ends past it.
+int startSplitBy(const QString &text, int cut, const QString &value)
+{
+    if (value.size() < 2)
+        return cut;
+    const int from = std::max(0, cut - value.size() + 1);
+    const int to = std::min(text.size(), cut + value.size() - 1);
+    int start = cut;
+    eachPlaceOf(value, text, from, to, [&](int place) {
+        start = std::min(place, cut);
+        return false;
+    });
+    return start;
+}
+
+// Where the first part of an over-long text may end: not inside a known
+// secret or phone (its remaining start would no longer be recognised) nor
+// inside a run of digits (part of a number could pass for a whole one).
+int cutPoint(const QString &text, const LogSecrets::Known &known)
+{
+    int cut = longestText - cutMarkRoom;
+    // Moving the cut back may make it split what it did not split before;
+    // where that goes on (overlapping secrets), nothing of the text is kept.
+    for (int pass = 0, previous = -1; previous != cut; ++pass) {
+        if (pass == maxCutPasses)
+            return 0;
+        previous = cut;
+        for (const QString &secret : known.secrets)
+            cut = startSplitBy(text, cut, secret);
+        for (const QString &phone : known.phones)
+            cut = startSplitBy(text, cut, phone);
+        if (isDigit(text[cut])) {
+            while (cut > 0 && isDigit(text[cut - 1]))
+                --cut;
+        }
+    }
+    return cut;
+}
+
+// An over-long text (a hostile server may answer with megabytes) is cut
+// before it is masked, which keeps a line readable and its masking quick.
+QString cutText(const QString &text, const LogSecrets::Known &known)
+{
+    return text.left(cutPoint(text, known)) + QStringLiteral("...(%1 chars)").arg(text.size());
+}
+
 // Every digit but the last four becomes "*".
 QString maskedPhone(const QStringRef &value)
 {
@@ -365,7 +429,7 @@ bool LogText::isPhoneName(const QString &name)
 
 QString LogText::safe(const QString &text, const LogSecrets::Known &known)
 {
-    QString result = withoutSecrets(text, known.secrets);
+    QString result = withoutSecrets(text.size() > longestText ? cutText(text, known) : text, known.secrets);
     result = withMaskedUrls(result);
     result = withMaskedFields(result);
     result = withCutBase64Runs(result);

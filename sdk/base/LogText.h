@@ -18,6 +18,8 @@
 //   length;
 // - control characters (line breaks above all) are escaped, so that the
 //   text stays one line and cannot pass for lines of the library's own.
+// - a text over 64 KB is cut to its first part and its length, never inside
+//   a known secret or phone or a run of digits, before it is masked.
 // Everything else stays as it was. Linear in the length of the text.
 namespace LogText {
 

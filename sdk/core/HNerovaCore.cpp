@@ -23,18 +23,6 @@
 
 namespace {
 
-// A login answer goes to the trace as it came, up to a length that keeps the
-// line readable and its masking quick on the host's loop: a hostile server
-// may answer with megabytes.
-constexpr int longestLoggedAnswer = 64 * 1024;
-
-QString loggedAnswer(const QByteArray &body)
-{
-    if (body.size() <= longestLoggedAnswer)
-        return QString::fromUtf8(body);
-    return QString::fromUtf8(body.left(longestLoggedAnswer)) + QStringLiteral("...(%1 bytes)").arg(body.size());
-}
-
 // Marks the replies of login requests, whatever address they end up with.
 const char loginReplyProperty[] = "nerovaLogin";
 
@@ -355,7 +343,7 @@ void HNerovaCore::handleLoginAnswer(QNetworkReply *reply, const QByteArray &body
     }
     bool isObject = false;
     const StoreProtocol::LoginAnswer answer = StoreProtocol::loginAnswer(StoreProtocol::replyObject(body, &isObject));
-    m_base.logTrace(QStringLiteral("Login return: %1").arg(loggedAnswer(body)));
+    m_base.logTrace(QStringLiteral("Login return: %1").arg(QString::fromUtf8(body)));
     const QString unusable = unusableLoginAnswer(reply, body, isObject, answer);
     if (!unusable.isEmpty()) {
         m_base.logError(unusable);

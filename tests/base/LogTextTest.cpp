@@ -19,6 +19,11 @@ TEST(LogText, MasksSecretsAndPhonesAndKeepsTheRest)
     known.secrets = {QStringLiteral("Zq9-session-Tk"), QStringLiteral("Zq9%2Bsession")};
     known.phones = {QStringLiteral("05718888123")};
     const QString image = QString(300, QLatin1Char('Q')) + QStringLiteral("==");
+    // Over-long texts are cut 32 characters short of 64 KB, where nothing is split.
+    const int cut = 64 * 1024 - 32;
+    const QString prose = QStringLiteral("word ").repeated(20000);
+    const QString splitSecret = prose.left(cut - 4) + "Zq9-session-Tk" + prose;
+    const QString splitNumber = prose.left(cut - 6) + "13812345678 " + prose;
     const Row rows[] = {
         {"mobile numbers alone, not inside longer numbers or as twelve digits",
          "call 13812345678 or 19900001111; order 2013812345678, 138123456789, 12812345678",
@@ -46,6 +51,10 @@ TEST(LogText, MasksSecretsAndPhonesAndKeepsTheRest)
          "Li\\nLei\\r\\n2026-01-01 ERROR forged\\x1b[2J\\t\\u2028\\u0085"},
         {"a face image is cut to its prefix", "\"image\": \"" + image + "\"",
          "\"image\": \"" + QString(32, QLatin1Char('Q')) + "...(302 chars)\""},
+        {"an over-long text is cut, with its length", prose, prose.left(cut) + "...(100000 chars)"},
+        {"never inside a known secret", splitSecret,
+         prose.left(cut - 4) + QString("...(%1 chars)").arg(splitSecret.size())},
+        {"nor inside a number", splitNumber, prose.left(cut - 6) + QString("...(%1 chars)").arg(splitNumber.size())},
         {"the library's own texts stay as written",
          "Trade answered 401: held: 3; no token yet; Probe url: http://h/api/probe, mac: S1",
          "Trade answered 401: held: 3; no token yet; Probe url: http://h/api/probe, mac: S1"},
@@ -54,6 +63,25 @@ TEST(LogText, MasksSecretsAndPhonesAndKeepsTheRest)
         EXPECT_EQ(LogText::safe(row.text, known), row.logged) << row.what;
         EXPECT_EQ(LogText::safe(row.logged, known), row.logged) << row.what << ": masking twice changes nothing";
     }
+}
+
+// A secret whose places overlap: the cut moves back until it splits none,
+// and where it would go on moving nothing of the text is kept.
+TEST(LogText, CutsNoSecretInTwoWhereItsPlacesOverlap)
+{
+    LogSecrets::Known known;
+    known.secrets = {QStringLiteral("ababab")};
+    const int cut = 64 * 1024 - 32;
+    const QString prose = QStringLiteral("word ").repeated(20000);
+    const QString overlapping = prose.left(cut - 8) + "ababababab" + prose;
+    const QString endless = prose.left(cut - 40) + QStringLiteral("ab").repeated(40) + prose;
+    const Row rows[] = {
+        {"the cut moves back to where no place is split", overlapping,
+         prose.left(cut - 8) + QString("...(%1 chars)").arg(overlapping.size())},
+        {"a chain of places leaves only the length", endless, QString("...(%1 chars)").arg(endless.size())},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(LogText::safe(row.text, known), row.logged) << row.what;
 }
 
 // What the process learns is masked from then on, in the form it is sent.
